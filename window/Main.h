@@ -1,0 +1,148 @@
+// The main window: its controls, the operator's commands, the settings file, the status line, and the
+// glue that puts what the adapter reports on screen. Everything here runs on the window thread unless a
+// method says otherwise.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QRadioButton;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+
+// 0 running, 1 paused: while not 0, received CAN frames are neither shown nor counted.
+extern std::atomic<uint8_t> PauseState;
+
+struct WindowOptions {
+    // Folder holding Brisklet.INI, with its trailing separator; empty: the executable's folder.
+    QString SettingsDir;
+};
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(const WindowOptions &options = {}, QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // ---- Start-up, show, close, status line ----
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void Exit1Click();
+    void FTQuitExecute();
+    void ErrorMessages(const QString &text);  // replaces the status line (panel 1)
+    QString SettingsPath() const { return settingsPath_; }
+
+    // ---- Presence watch ----
+    void Timer1Timer();
+
+    // ---- Receive thread and pump ----
+    void ReceiveData();            // receive thread
+    void FTReceiveFileExecute();   // the pump; receive thread or Ctrl+R
+
+    // ---- Command encoder ----
+    bool CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]);
+
+    // ---- Identifier coding and bit timing (read the controls) ----
+    void CodeID(uint32_t Identifier, bool Remote, int &ID1, int &ID2, int &ID3, int &ID4);
+    void GetCANBTx(uint8_t &T1, uint8_t &T2, uint8_t &T3, uint8_t &Mode);
+    uint8_t DriverSpeed();
+
+    // ---- Adapter control ----
+    void InitCanClick();
+    void btnPauseClick();
+    void DisableCanClick();
+    void btnClearClick();
+
+    // ---- Transmission and slot stop ----
+    void btnSend0Click();
+    void SendCanData(int Slot);
+    void TransmitCanData(int Slot, int32_t Period, uint8_t Flags, bool Remote, uint32_t Identifier,
+                         int Count, const uint8_t (&Data)[8]);
+    void StopCanData(uint8_t Slot);
+    void DisableTransmit();
+    void btnStop0Click();
+
+    // ---- Receive display and counters ----
+    void ReceiveCanData(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
+                        uint8_t Info, const uint8_t (&Data)[8]);
+    void CanCountClear();
+    void CanCountShow();
+    void CanErrorClear();
+    void CanErrorInc(uint8_t Flags);
+    void CanErrorShow();
+
+    // The warning box shown by commands that need the adapter.
+    void ShowDeviceWarning();
+
+    // ---- Controls (names as the operator's documentation uses them) ----
+    // Containers
+    QFrame *Panel8 = nullptr, *Panel1 = nullptr, *Panel2 = nullptr;
+    QGroupBox *ReceiveBox = nullptr, *TransmitBox = nullptr, *GroupBox2 = nullptr, *GroupBox8 = nullptr;
+    QFrame *Panel13 = nullptr, *Panel14 = nullptr, *Panel5 = nullptr, *Panel7 = nullptr;
+    QFrame *CanMessPanel = nullptr, *Panel10 = nullptr;
+    QLabel *Label290 = nullptr, *Label12 = nullptr, *Label13 = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+    QLabel *StatusPanel0 = nullptr, *StatusPanel1 = nullptr;  // the two panels; 1 is the status line
+    // Receive box
+    QLabel *Label5 = nullptr, *Label9 = nullptr, *Label10 = nullptr;
+    QLabel *lblTime = nullptr, *lblID = nullptr, *lblData = nullptr;
+    // Transmit box
+    QLabel *Label19 = nullptr, *Label18 = nullptr, *Label17 = nullptr, *Label11 = nullptr, *Label6 = nullptr;
+    QCheckBox *RTRBox = nullptr, *PeriodBox = nullptr, *ShowFrame = nullptr;
+    QLineEdit *editTime = nullptr, *editID = nullptr, *editData = nullptr;
+    QToolButton *btnTransmit0 = nullptr, *btnStop0 = nullptr;
+    // Control panel
+    QToolButton *btnInit = nullptr, *btnPause = nullptr, *btnStop = nullptr, *btnClear = nullptr;
+    // CAN speed, bit rate, listening
+    QRadioButton *HighSpeed = nullptr, *LowSpeed = nullptr;
+    QLabel *lblBitRate = nullptr, *lblKbps = nullptr;
+    QComboBox *ComboSpeed = nullptr;
+    QCheckBox *ListeningCheckBox = nullptr;
+    // Acceptance filter
+    QLabel *Label7 = nullptr, *Label2 = nullptr, *Label8 = nullptr;
+    QLineEdit *editTag = nullptr, *editMask = nullptr;
+    QRadioButton *rb2_0A = nullptr, *rb2_0B = nullptr;
+    // Counters
+    QLabel *Label15 = nullptr, *lblMessError = nullptr, *Label1 = nullptr, *lblMessCount = nullptr;
+    // Top strip
+    QToolButton *SpeedHelp = nullptr;
+    QFrame *Oddelovac4 = nullptr;
+    // Menu and actions
+    QMenu *File1 = nullptr, *Help1 = nullptr;
+    QAction *Exit1 = nullptr;
+    QAction *FTPort_Configure = nullptr, *FTSendFile = nullptr, *FTReceiveFile = nullptr, *FTQuit = nullptr;
+    QTimer *Timer1 = nullptr;
+
+    QString PathFile, PathIni;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildControls();  // MainLayout.cpp: every control, container, menu and action, placed and captioned
+    void WireControls();   // Main.cpp: signals to handlers
+    void LoadSettings();   // MainSettings.cpp: steps 2..8 of start-up
+    void SaveSettings();   // MainSettings.cpp: step 3 of closing, with the error box on failure
+
+    QString settingsPath_;
+    bool shown_ = false;
+    bool closed_ = false;
+};
+
+extern TfrmMain *frmMain;

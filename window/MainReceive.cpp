@@ -1,0 +1,5 @@
+// The receive pump and the receive thread's entry into the window.
+#include "Main.h"
+
+void TfrmMain::ReceiveData() {}
+void TfrmMain::FTReceiveFileExecute() {}
