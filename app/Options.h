@@ -1,1 +1,15 @@
+// Command-line options. Parsed before any window exists, so --help works without a display.
 #pragma once
+
+#include <string>
+#include <vector>
+
+struct AppOptions {
+    std::string Link;  // value of --link, empty for "look for a real adapter"
+    bool Help = false;
+    bool Version = false;
+    std::string Error;  // set when the command line cannot be used
+};
+
+AppOptions ParseAppOptions(const std::vector<std::string> &args);  // args without the program name
+std::string HelpText();

@@ -1,1 +1,58 @@
-int main() { return 0; }
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "LinkBackend.h"
+#include "Main.h"
+#include "Options.h"
+
+namespace {
+
+bool HaveDisplay() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const AppOptions options = ParseAppOptions(args);
+    if (!options.Error.empty()) {
+        std::fprintf(stderr, "brisklet: %s\n\n%s", options.Error.c_str(), HelpText().c_str());
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.Version) {
+        std::puts("Brisklet 1.1");
+        return 0;
+    }
+    if (!HaveDisplay()) {
+        std::fputs("brisklet: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                   "Run it in a desktop session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen.\n",
+                   stderr);
+        return 2;
+    }
+
+    LinkChoice choice;
+    std::string why;
+    if (!ParseLinkOption(options.Link, choice, why)) {
+        std::fprintf(stderr, "brisklet: %s\n", why.c_str());
+        return 2;
+    }
+    const bool linked = InstallLinkBackend(choice, why);
+    if (!linked) std::fprintf(stderr, "brisklet: %s\n", why.c_str());
+
+    QApplication app(argc, argv);
+    TfrmMain window;
+    window.move(190, 112);
+    window.show();
+    if (!linked) window.ErrorMessages(QString::fromStdString(why));
+    return app.exec();
+}

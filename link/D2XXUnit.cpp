@@ -66,8 +66,12 @@ void ReportLinkError(const char *Name, FT_STATUS Status) {
     if (Status < FT_INVALID_HANDLE || Status > FT_INVALID_PARAMETER) return;
     const int32_t serial = LinkErrorSerial.fetch_add(1) + 1;
     std::string line = "(" + std::to_string(serial) + ") " + Name + LinkStatusText(Status);
-    std::lock_guard lock(sinkMutex);
-    if (Sink()) Sink()(line);
+    LinkErrorSink sink;
+    {
+        std::lock_guard lock(sinkMutex);
+        sink = Sink();
+    }
+    if (sink) sink(line);  // outside the lock: a sink may itself make link calls that report
 }
 
 static FT_STATUS Reported(const char *name, FT_STATUS status) {

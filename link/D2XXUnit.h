@@ -14,8 +14,9 @@
 
 #include "D2xxTypes.h"
 
-// The table every operation below calls through. Filled once at start-up by a backend (LinkBackend.h);
-// until then every entry answers FT_DEVICE_NOT_FOUND.
+// The table every operation below calls through. Filled once at start-up by a backend (LinkBackend.h),
+// before the receive thread starts (it is not guarded against concurrent calls); until then every entry
+// answers FT_DEVICE_NOT_FOUND or FT_INVALID_HANDLE. Every entry of an installed table must be set.
 extern D2xxApi FtApi;
 void InstallD2xxApi(const D2xxApi &api);
 

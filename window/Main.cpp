@@ -1,31 +1,134 @@
 #include "Main.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QShowEvent>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+
+#include "D2XXUnit.h"
+#include "MessageBoxes.h"
+#include "PresenceWatch.h"
 
 std::atomic<uint8_t> PauseState{0};
 TfrmMain *frmMain = nullptr;
 
+namespace {
+constexpr int HintShowMs = 5000;
+const char *const WarningText =
+    "Device Not Present! You must Plug-In USB Adaptor or \r\nInstal USB Driver and Restart your Computer.";
+}  // namespace
+
 TfrmMain::TfrmMain(const WindowOptions &options, QWidget *parent) : QMainWindow(parent) {
-    (void)options;
     frmMain = this;
+    QString dir = options.SettingsDir;
+    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath() + "/";
+    if (!dir.endsWith('/')) dir += '/';
+    settingsPath_ = dir + "Brisklet.INI";
     BuildControls();
+    WireControls();
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
+    StopReceiveThread();
+    SetLinkErrorSink({});
     if (frmMain == this) frmMain = nullptr;
 }
 
-void TfrmMain::FormCreate() { LoadSettings(); }
-void TfrmMain::FormShow() {}
-void TfrmMain::FormClose() { SaveSettings(); }
+void TfrmMain::WireControls() {
+    // Link errors may be reported on the receive thread; the line reaches the status bar on ours, queued
+    // behind whatever that thread handed over before it.
+    SetLinkErrorSink([this](const std::string &line) {
+        const QString text = QString::fromStdString(line);
+        if (QThread::currentThread() == thread())
+            ErrorMessages(text);
+        else
+            QMetaObject::invokeMethod(this, [this, text] { ErrorMessages(text); }, Qt::QueuedConnection);
+    });
+
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+    connect(Exit1, &QAction::triggered, this, &TfrmMain::Exit1Click);
+    connect(FTQuit, &QAction::triggered, this, &TfrmMain::FTQuitExecute);
+    connect(FTReceiveFile, &QAction::triggered, this, &TfrmMain::FTReceiveFileExecute);
+    connect(btnInit, &QToolButton::clicked, this, &TfrmMain::InitCanClick);
+    connect(btnPause, &QToolButton::clicked, this, &TfrmMain::btnPauseClick);
+    connect(btnStop, &QToolButton::clicked, this, &TfrmMain::DisableCanClick);
+    connect(btnClear, &QToolButton::clicked, this, &TfrmMain::btnClearClick);
+    connect(btnTransmit0, &QToolButton::clicked, this, &TfrmMain::btnSend0Click);
+    connect(btnStop0, &QToolButton::clicked, this, &TfrmMain::btnStop0Click);
+
+    // An edit box claims Ctrl+X (cut) before any shortcut sees it; the window's Exit must win.
+    for (QLineEdit *edit : findChildren<QLineEdit *>()) edit->installEventFilter(this);
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::ShortcutOverride && qobject_cast<QLineEdit *>(watched)) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_X)) {
+            event->ignore();  // not overridden: the shortcut machinery gets Ctrl+X
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::FormCreate() {
+    for (QWidget *w : findChildren<QWidget *>()) w->setToolTipDuration(HintShowMs);
+    LoadSettings();
+    StartReceiveThread();
+}
+
+void TfrmMain::FormShow() {
+    ShowLinkErrors.store(true);
+    DevicePresent.store(false);
+    FTSendFile->setEnabled(false);
+    FTReceiveFile->setEnabled(false);
+    FTPort_Configure->setEnabled(false);
+    Timer1->start(PresenceTickMs);
+    GetFTDeviceCount();
+    setWindowTitle(TitleStart);
+}
+
+void TfrmMain::FormClose() {
+    PauseState.store(1);
+    FTQuitExecute();
+    SaveSettings();
+}
+
 void TfrmMain::Exit1Click() { close(); }
-void TfrmMain::FTQuitExecute() {}
-void TfrmMain::ErrorMessages(const QString &) {}
-void TfrmMain::Timer1Timer() {}
-void TfrmMain::ShowDeviceWarning() {}
-void TfrmMain::WireControls() {}
-void TfrmMain::showEvent(QShowEvent *event) { QMainWindow::showEvent(event); }
-void TfrmMain::closeEvent(QCloseEvent *event) { QMainWindow::closeEvent(event); }
-bool TfrmMain::eventFilter(QObject *watched, QEvent *event) { return QMainWindow::eventFilter(watched, event); }
+
+void TfrmMain::FTQuitExecute() {
+    if (DevicePresent.load()) CloseFTDevice();
+}
+
+void TfrmMain::ErrorMessages(const QString &text) {
+    StatusPanel1->setText(text);
+    // The panel shows only what fits the window's width; the whole line stays readable on hover.
+    StatusPanel1->setToolTip(text);
+}
+
+void TfrmMain::ShowDeviceWarning() { ShowMessageBox(this, BoxIcon::Warning, "Warning", WarningText); }
+
+void TfrmMain::showEvent(QShowEvent *event) {
+    QMainWindow::showEvent(event);
+    if (!shown_ && !event->spontaneous()) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event) {
+    if (!closed_) {
+        closed_ = true;
+        Timer1->stop();
+        FormClose();
+        StopReceiveThread();
+    }
+    event->accept();
+}

@@ -137,6 +137,8 @@ protected:
 private:
     void BuildControls();  // MainLayout.cpp: every control, container, menu and action, placed and captioned
     void WireControls();   // Main.cpp: signals to handlers
+    void StartReceiveThread();  // MainReceive.cpp: last step of window creation
+    void StopReceiveThread();   // MainReceive.cpp: before the window goes away; safe to call twice
     void LoadSettings();   // MainSettings.cpp: steps 2..8 of start-up
     void SaveSettings();   // MainSettings.cpp: step 3 of closing, with the error box on failure
 

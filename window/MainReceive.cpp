@@ -3,3 +3,5 @@
 
 void TfrmMain::ReceiveData() {}
 void TfrmMain::FTReceiveFileExecute() {}
+void TfrmMain::StartReceiveThread() {}
+void TfrmMain::StopReceiveThread() {}

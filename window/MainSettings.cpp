@@ -1,5 +1,69 @@
 // Brisklet.INI: read at start-up into the controls, written back at closing.
 #include "Main.h"
 
-void TfrmMain::LoadSettings() {}
-void TfrmMain::SaveSettings() {}
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVariant>
+
+#include "MessageBoxes.h"
+#include "Settings.h"
+
+namespace {
+
+// The [PATH] values are only carried through. A file written elsewhere may hold bytes that are not UTF-8,
+// which a QString cannot keep; the bytes as read are remembered beside what they show as, and written back
+// while the value still shows the same.
+const char *const RawPathFile = "brisklet_rawPathFile";
+const char *const RawPathIni = "brisklet_rawPathIni";
+
+QString FromFile(const std::string &text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+std::string ToFile(const QString &text) { return text.toUtf8().toStdString(); }
+
+std::string CarriedBack(const QObject *window, const char *name, const QString &shown) {
+    const QVariant raw = window->property(name);
+    if (raw.isValid()) {
+        const QByteArray bytes = raw.toByteArray();
+        if (FromFile(bytes.toStdString()) == shown) return bytes.toStdString();
+    }
+    return ToFile(shown);
+}
+
+}  // namespace
+
+void TfrmMain::LoadSettings() {
+    const QString path = settingsPath_;
+    const QString folder = path.left(path.lastIndexOf('/') + 1);
+    const BriskletSettings settings = ReadSettingsFile(ToFile(path), ToFile(folder));
+
+    PathFile = FromFile(settings.File);
+    PathIni = FromFile(settings.Ini);
+    setProperty(RawPathFile, QByteArray::fromStdString(settings.File));
+    setProperty(RawPathIni, QByteArray::fromStdString(settings.Ini));
+
+    ComboSpeed->setCurrentIndex(settings.Speed >= 0 && settings.Speed <= 7 ? settings.Speed : -1);
+    ListeningCheckBox->setChecked(settings.Listening);
+    editTag->setText(FromFile(settings.Tag));
+    editMask->setText(FromFile(settings.Mask));
+    // In an exclusive pair unchecking does nothing; checking the right one unchecks the other.
+    QRadioButton *on = settings.Std11 ? rb2_0A : rb2_0B;
+    QRadioButton *off = settings.Std11 ? rb2_0B : rb2_0A;
+    on->setChecked(true);
+    off->setChecked(false);
+}
+
+void TfrmMain::SaveSettings() {
+    BriskletSettings settings;
+    settings.File = CarriedBack(this, RawPathFile, PathFile);
+    settings.Ini = CarriedBack(this, RawPathIni, PathIni);
+    settings.Speed = ComboSpeed->currentIndex();  // -1 when nothing is selected
+    settings.Listening = ListeningCheckBox->isChecked();
+    settings.Tag = ToFile(editTag->text());
+    settings.Mask = ToFile(editMask->text());
+    settings.Std11 = rb2_0A->isChecked();
+
+    std::string error;
+    if (!WriteSettingsFile(ToFile(settingsPath_), settings, error))
+        ShowMessageBox(this, BoxIcon::Error, "Brisklet", FromFile(error));
+}

@@ -16,9 +16,12 @@ void ShowMessageBox(QWidget *parent, BoxIcon icon, const QString &caption, const
         Hook()(icon, caption, text);
         return;
     }
+    // Texts written for the adapter's first platform break lines with CR LF; a box wants one break.
+    QString shown = text;
+    shown.replace("\r\n", "\n");
     QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning
                     : icon == BoxIcon::Error ? QMessageBox::Critical
                                              : QMessageBox::Information,
-                    caption, text, QMessageBox::Ok, parent);
+                    caption, shown, QMessageBox::Ok, parent);
     box.exec();
 }

@@ -1,0 +1,56 @@
+// The d2xx backend: the vendor's library, loaded at run time where the user has installed it. Nothing of
+// it is linked at build time, so Brisklet builds and runs on machines that have never seen it.
+#include "LinkBackend.h"
+
+#include <dlfcn.h>
+
+namespace {
+
+std::string LoaderError() {
+    const char *text = dlerror();
+    return text ? text : "unknown loader error";
+}
+
+// Looks up `name` and stores it in `slot` with the slot's own function type. False when it is missing.
+template <typename Fn>
+bool Resolve(void *library, const char *name, Fn &slot, std::string &missing) {
+    dlerror();  // clear an older message, so the one read below belongs to this look-up
+    void *symbol = dlsym(library, name);
+    if (symbol == nullptr) {
+        missing = std::string(name) + " (" + LoaderError() + ")";
+        return false;
+    }
+    slot = reinterpret_cast<Fn>(symbol);
+    return true;
+}
+
+}  // namespace
+
+bool LoadD2xxLibrary(const std::string &path, D2xxApi &api, std::string &why) {
+    const std::string file = path.empty() ? DefaultD2xxLibrary : path;
+    void *library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        why = "cannot load the D2XX library " + file + ": " + LoaderError();
+        return false;
+    }
+    D2xxApi loaded;
+    std::string missing;
+    const bool complete = Resolve(library, "FT_ListDevices", loaded.FT_ListDevices, missing) &&
+                          Resolve(library, "FT_Open", loaded.FT_Open, missing) &&
+                          Resolve(library, "FT_Close", loaded.FT_Close, missing) &&
+                          Resolve(library, "FT_ResetDevice", loaded.FT_ResetDevice, missing) &&
+                          Resolve(library, "FT_SetTimeouts", loaded.FT_SetTimeouts, missing) &&
+                          Resolve(library, "FT_GetQueueStatus", loaded.FT_GetQueueStatus, missing) &&
+                          Resolve(library, "FT_GetStatus", loaded.FT_GetStatus, missing) &&
+                          Resolve(library, "FT_Read", loaded.FT_Read, missing) &&
+                          Resolve(library, "FT_Write", loaded.FT_Write, missing) &&
+                          Resolve(library, "FT_SetEventNotification", loaded.FT_SetEventNotification, missing);
+    if (!complete) {
+        dlclose(library);
+        why = "the library " + file + " is not a usable D2XX library: it lacks " + missing;
+        return false;
+    }
+    // Never closed: the table points into it for the rest of the run.
+    api = loaded;
+    return true;
+}

@@ -1,0 +1,72 @@
+#include "LinkBackend.h"
+
+#include "D2XXUnit.h"
+#include "SimAdapter.h"
+
+namespace {
+
+// Splits "kind:path" at the first colon; `hasPath` tells whether a colon was there at all.
+void SplitOption(std::string_view value, std::string_view &kind, std::string_view &path, bool &hasPath) {
+    const auto colon = value.find(':');
+    hasPath = colon != std::string_view::npos;
+    kind = value.substr(0, colon);
+    path = hasPath ? value.substr(colon + 1) : std::string_view{};
+}
+
+}  // namespace
+
+bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &why) {
+    std::string_view kind, path;
+    bool hasPath = false;
+    SplitOption(value, kind, path, hasPath);
+
+    LinkChoice parsed;
+    if (kind.empty() && !hasPath) {
+        parsed.kind = LinkKind::Auto;
+    } else if (kind == "auto" || kind == "sim") {
+        if (hasPath) {
+            why = "--link=" + std::string(kind) + " takes no path";
+            return false;
+        }
+        parsed.kind = kind == "sim" ? LinkKind::Sim : LinkKind::Auto;
+    } else if (kind == "d2xx" || kind == "serial") {
+        if (hasPath && path.empty()) {
+            why = "--link=" + std::string(kind) + ": the path after ':' is empty";
+            return false;
+        }
+        parsed.kind = kind == "d2xx" ? LinkKind::D2xx : LinkKind::Serial;
+        parsed.path = std::string(path);
+    } else {
+        why = "unknown link '" + std::string(value) + "' (expected sim, d2xx, d2xx:PATH, serial or serial:PATH)";
+        return false;
+    }
+    choice = parsed;
+    return true;
+}
+
+bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
+    switch (choice.kind) {
+    case LinkKind::Sim:
+        InstallD2xxApi(SimD2xxApi());
+        TheSimAdapter().Plug();
+        return true;
+    case LinkKind::D2xx:
+    case LinkKind::Auto: {
+        D2xxApi api;
+        std::string reason;
+        if (!LoadD2xxLibrary(choice.path, api, reason)) {
+            why = choice.kind == LinkKind::Auto
+                      ? "no adapter library found (" + reason + "); use --link=sim for the built-in emulator"
+                      : reason;
+            return false;
+        }
+        InstallD2xxApi(api);
+        return true;
+    }
+    case LinkKind::Serial:
+        why = "serial link not available in this build";
+        return false;
+    }
+    why = "unknown link kind";
+    return false;
+}

@@ -1,0 +1,45 @@
+// Choosing what fills the D2XX table (FtApi): the built-in emulator, the vendor's library loaded at run
+// time, or (not in this build) a serial port.
+//
+// The value of the command line's --link= option:
+//   "" or "auto"   the vendor's library if it loads; otherwise installing fails and says so (there is no
+//                  quiet fall-back to the emulator: an operator must know that no adapter can be reached)
+//   "sim"          the emulated adapter, plugged in from the start
+//   "d2xx"         the vendor's library, found by the system's loader as "libftd2xx.so"
+//   "d2xx:PATH"    the vendor's library at PATH
+//   "serial"       a serial port (found by the adapter's USB vendor id)
+//   "serial:PATH"  the serial port at PATH
+// Example: ParseLinkOption("d2xx:/opt/ftdi/libftd2xx.so", c, why) -> c.kind == LinkKind::D2xx,
+//          c.path == "/opt/ftdi/libftd2xx.so".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "D2xxTypes.h"
+
+enum class LinkKind { Auto, Sim, D2xx, Serial };
+
+struct LinkChoice {
+    LinkKind kind = LinkKind::Auto;
+    std::string path;  // d2xx: the library; serial: the device node; empty: the default
+};
+
+constexpr const char *DefaultD2xxLibrary = "libftd2xx.so";
+
+// Parses the option's value (what follows "--link="). On an unknown value returns false and leaves a
+// one-line reason in `why`; `choice` is then untouched.
+bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &why);
+
+// Fills FtApi for `choice` (InstallD2xxApi). Call once, before any link call and before the receive
+// thread starts. On failure returns false with a one-line reason for the operator, and FtApi is left
+// as it was.
+bool InstallLinkBackend(const LinkChoice &choice, std::string &why);
+
+// The table that forwards every call to TheSimAdapter().
+D2xxApi SimD2xxApi();
+
+// Loads the vendor's library (`path`, or DefaultD2xxLibrary when empty) with dlopen and looks up the ten
+// functions. The library then stays loaded for the rest of the process. On failure returns false with a
+// reason naming the library and the loader's message or the missing function, and `api` is untouched.
+bool LoadD2xxLibrary(const std::string &path, D2xxApi &api, std::string &why);

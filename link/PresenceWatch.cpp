@@ -1,0 +1,28 @@
+#include "PresenceWatch.h"
+
+#include "D2XXUnit.h"
+
+std::atomic<bool> DevicePresent{false};
+
+void PresenceTick(PresenceView &view) {
+    using Action = PresenceView::Action;
+    ShowLinkErrors.store(false);
+    if (!DevicePresent.load()) {
+        (void)CloseFTDevice();
+        if (OpenFTDevice() != FT_OK) return;
+        DevicePresent.store(true);
+        view.SetPresenceTitle(TitlePresent);
+        view.SetActionEnabled(Action::PortConfigure, true);
+        view.SetActionEnabled(Action::SendFile, true);
+        view.SetActionEnabled(Action::ReceiveFile, true);
+        (void)ResetFTDevice();
+        (void)SetFTTimeouts(LinkTimeoutMs, LinkTimeoutMs);
+        return;
+    }
+    if (GetFTQueueStatus() == FT_OK) return;
+    DevicePresent.store(false);
+    view.SetPresenceTitle(TitleLost);
+    view.SetActionEnabled(Action::SendFile, false);
+    view.SetActionEnabled(Action::ReceiveFile, false);
+    view.SetActionEnabled(Action::PortConfigure, false);
+}

@@ -1,0 +1,28 @@
+// Finds the adapter, opens and prepares the link, and notices when the adapter goes away. One tick runs
+// every 55 ms on the window thread (the window's Timer1).
+#pragma once
+
+#include <atomic>
+
+// True while the link is open on an adapter that answered the last probe. Read by the receive thread.
+extern std::atomic<bool> DevicePresent;
+
+// What a tick changes on the window. The three actions are switched in the order the calls come.
+class PresenceView {
+public:
+    enum class Action { PortConfigure, SendFile, ReceiveFile };
+    virtual ~PresenceView() = default;
+    virtual void SetPresenceTitle(const char *title) = 0;
+    virtual void SetActionEnabled(Action action, bool enabled) = 0;
+};
+
+constexpr const char *TitleStart = "Brisklet  V1.1";
+constexpr const char *TitlePresent = "Brisklet  V1.1  -  Device Present";
+constexpr const char *TitleLost = "Brisklet  V1.1  -  No Device Present";
+constexpr unsigned PresenceTickMs = 55;
+constexpr unsigned LinkTimeoutMs = 10;
+
+// One tick: while absent, close and try to open (silently), and on success mark present, retitle,
+// enable the actions, reset and set 10/10 ms time-outs; while present, probe, and on failure mark lost
+// (the handle is closed by the next tick).
+void PresenceTick(PresenceView &view);

@@ -1,0 +1,30 @@
+// The presence watch's view of the window: the caption and the three adapter-bound actions.
+#include <QAction>
+
+#include "Main.h"
+#include "PresenceWatch.h"
+
+namespace {
+
+class WindowPresenceView final : public PresenceView {
+public:
+    explicit WindowPresenceView(TfrmMain &w) : w_(w) {}
+    void SetPresenceTitle(const char *title) override { w_.setWindowTitle(QString::fromLatin1(title)); }
+    void SetActionEnabled(Action action, bool enabled) override {
+        switch (action) {
+        case Action::PortConfigure: w_.FTPort_Configure->setEnabled(enabled); break;
+        case Action::SendFile: w_.FTSendFile->setEnabled(enabled); break;
+        case Action::ReceiveFile: w_.FTReceiveFile->setEnabled(enabled); break;
+        }
+    }
+
+private:
+    TfrmMain &w_;
+};
+
+}  // namespace
+
+void TfrmMain::Timer1Timer() {
+    WindowPresenceView view(*this);
+    PresenceTick(view);
+}
