@@ -127,8 +127,13 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
     if (!closed_) {
         closed_ = true;
         Timer1->stop();
-        FormClose();
+        // The receive thread goes first, so that it makes no call on the handle closed below.
         StopReceiveThread();
+        FormClose();
+        // The link is closed now. A command sequence may still be waiting inside Delay when the window
+        // closes; with the adapter marked absent its remaining commands send nothing, and neither they
+        // nor a late presence tick touch the closed handle or re-open the adapter.
+        DevicePresent.store(false);
     }
     event->accept();
 }
