@@ -10,6 +10,8 @@ AppOptions ParseAppOptions(const std::vector<std::string> &args) {
             o.Version = true;
         } else if (a.rfind("--link=", 0) == 0) {
             o.Link = a.substr(7);
+        } else if (a.rfind("--traffic=", 0) == 0) {
+            o.Traffic = a.substr(10);
         } else if (a == "--link") {
             if (i + 1 >= args.size()) {
                 o.Error = "--link needs a value";
@@ -36,6 +38,8 @@ std::string HelpText() {
            "                       d2xx[:PATH]  FTDI's D2XX library (libftd2xx.so, or the one at PATH)\n"
            "                       serial[:PATH] an FTDI adapter on the ftdi_sio driver, or the tty at PATH\n"
            "                     without it, FTDI's D2XX library is used where it is installed\n"
+           "  --traffic=RATES    with --link=sim: what the emulated adapter hears on its bus, per second,\n"
+           "                     e.g. frames=20,errors=1,stray=0.5,broken=0.5\n"
            "  -h, --help         show this text and exit\n"
            "  -v, --version      show the version and exit\n"
            "\n"

@@ -5,7 +5,8 @@
 #include <vector>
 
 struct AppOptions {
-    std::string Link;  // value of --link, empty for "look for a real adapter"
+    std::string Link;     // value of --link, empty for "look for a real adapter"
+    std::string Traffic;  // value of --traffic: what the emulated adapter receives from its bus
     bool Help = false;
     bool Version = false;
     std::string Error;  // set when the command line cannot be used

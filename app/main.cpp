@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "LinkBackend.h"
 #include "Main.h"
 #include "Options.h"
+#include "SimAdapter.h"
+#include "Traffic.h"
 
 namespace {
 
@@ -46,13 +49,36 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "brisklet: %s\n", why.c_str());
         return 2;
     }
+    TrafficRates rates;
+    if (!options.Traffic.empty()) {
+        if (choice.kind != LinkKind::Sim) {
+            std::fputs("brisklet: --traffic needs --link=sim\n", stderr);
+            return 2;
+        }
+        if (!ParseTrafficRates(options.Traffic, rates, why)) {
+            std::fprintf(stderr, "brisklet: %s\n", why.c_str());
+            return 2;
+        }
+    }
     const bool linked = InstallLinkBackend(choice, why);
     if (!linked) std::fprintf(stderr, "brisklet: %s\n", why.c_str());
+    // The emulated adapter answers commands and, when asked, hears traffic on its bus.
+    std::unique_ptr<EmulatedFirmware> firmware;
+    if (linked && choice.kind == LinkKind::Sim) {
+        firmware = std::make_unique<EmulatedFirmware>(TheSimAdapter());
+        TheSimAdapter().SetFirmware(firmware.get());
+        if (!options.Traffic.empty()) firmware->StartGenerator(rates);
+    }
 
     QApplication app(argc, argv);
     TfrmMain window;
     window.move(190, 112);
     window.show();
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
-    return app.exec();
+    const int rc = app.exec();
+    if (firmware) {
+        firmware->StopGenerator();
+        TheSimAdapter().SetFirmware(nullptr);
+    }
+    return rc;
 }

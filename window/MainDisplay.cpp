@@ -1,9 +1,83 @@
 // The received-frame labels and the counters.
-#include "Main.h"
+#include "MainDisplay.h"
 
-void TfrmMain::ReceiveCanData(int, int, int, int, uint32_t, uint8_t, const uint8_t (&)[8]) {}
-void TfrmMain::CanCountClear() {}
-void TfrmMain::CanCountShow() {}
-void TfrmMain::CanErrorClear() {}
-void TfrmMain::CanErrorInc(uint8_t) {}
-void TfrmMain::CanErrorShow() {}
+#include <QLabel>
+
+#include "IdCoding.h"
+#include "Main.h"
+#include "unitMy.h"
+
+std::atomic<int32_t> MessageCount{0};
+std::atomic<int32_t> StuffErrorCount{0};
+std::atomic<int32_t> CrcErrorCount{0};
+std::atomic<int32_t> FormErrorCount{0};
+std::atomic<int32_t> AckErrorCount{0};
+
+namespace {
+constexpr uint8_t StuffBit = 0x08, CrcBit = 0x04, FormBit = 0x02, AckBit = 0x01;
+constexpr int MaxDataBytes = 8;
+const char HexDigits[] = "0123456789ABCDEF";
+}  // namespace
+
+QString ArrivalTimeText(int Hour, int Minute, int Second, int Millisecond) {
+    return QString::number(Hour) + ':' + QString::fromStdString(ZeroPad2(Minute)) + ':' +
+           QString::fromStdString(ZeroPad2(Second)) + '.' + QString::fromStdString(ZeroPad3(Millisecond));
+}
+
+QString IdentifierText(uint32_t Identifier) {
+    return QStringLiteral("%1").arg(Identifier, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QString DataBytesText(const uint8_t *Data, int Count) {
+    if (Count > MaxDataBytes) Count = MaxDataBytes;
+    QString text;
+    for (int i = 0; i < Count; ++i) {
+        text += QLatin1Char(HexDigits[Data[i] >> 4]);
+        text += QLatin1Char(HexDigits[Data[i] & 0x0F]);
+        text += QLatin1String("  ");
+    }
+    return text;
+}
+
+QString ErrorHintText() {
+    return QStringLiteral("Stuff: %1, CRC: %2, Form: %3, Ack: %4")
+        .arg(StuffErrorCount.load())
+        .arg(CrcErrorCount.load())
+        .arg(FormErrorCount.load())
+        .arg(AckErrorCount.load());
+}
+
+void TfrmMain::ReceiveCanData(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
+                              uint8_t Info, const uint8_t (&Data)[8]) {
+    if (lblTime) lblTime->setText(ArrivalTimeText(Hour, Minute, Second, Millisecond));
+    if (lblID) lblID->setText(IdentifierText(Identifier));
+    if (lblData) lblData->setText(DataBytesText(Data, Info & ~InfoExtendedFlag));
+}
+
+void TfrmMain::CanCountClear() { MessageCount.store(0); }
+
+void TfrmMain::CanCountShow() {
+    if (lblMessCount) lblMessCount->setText(QString::number(MessageCount.load()));
+}
+
+void TfrmMain::CanErrorClear() {
+    StuffErrorCount.store(0);
+    CrcErrorCount.store(0);
+    FormErrorCount.store(0);
+    AckErrorCount.store(0);
+}
+
+// Touches no control, so the pump may call it on the receive thread.
+void TfrmMain::CanErrorInc(uint8_t Flags) {
+    if (Flags & StuffBit) StuffErrorCount.fetch_add(1);
+    if (Flags & CrcBit) CrcErrorCount.fetch_add(1);
+    if (Flags & FormBit) FormErrorCount.fetch_add(1);
+    if (Flags & AckBit) AckErrorCount.fetch_add(1);
+}
+
+void TfrmMain::CanErrorShow() {
+    if (!lblMessError) return;
+    const int32_t sum = StuffErrorCount.load() + CrcErrorCount.load() + FormErrorCount.load() + AckErrorCount.load();
+    lblMessError->setText(QString::number(sum));
+    lblMessError->setToolTip(ErrorHintText());
+}

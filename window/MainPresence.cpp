@@ -3,6 +3,7 @@
 
 #include "Main.h"
 #include "PresenceWatch.h"
+#include "UnitThread.h"
 
 namespace {
 
@@ -25,6 +26,10 @@ private:
 }  // namespace
 
 void TfrmMain::Timer1Timer() {
+    // A tick never runs beside a receive pump: while the receive thread holds the pump, this tick is
+    // skipped, as if the timer had been switched off for the pump's duration.
+    auto hold = TryEnterPresenceTick();
+    if (!hold.owns_lock()) return;
     WindowPresenceView view(*this);
     PresenceTick(view);
 }

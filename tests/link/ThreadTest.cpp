@@ -1,0 +1,99 @@
+// The receive thread and its wake-up event.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "D2XXUnit.h"
+#include "LinkBackend.h"
+#include "SimAdapter.h"
+#include "UnitThread.h"
+
+namespace {
+void CountPass(void *counter) { static_cast<std::atomic<int> *>(counter)->fetch_add(1); }
+}  // namespace
+
+TEST(RxEvent, SetEndsOneWaitOnly) {
+    RxEventObject &e = RxEvent();
+    e.Wait(std::chrono::milliseconds(0));  // whatever an earlier test left set
+    e.Set();
+    e.Wait(std::chrono::milliseconds(60000));  // returns at once, or this test hangs
+    EXPECT_EQ(e.iVar, 0);
+    // A set from another thread wakes a waiter.
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        e.Set();
+    });
+    e.Wait(std::chrono::milliseconds(60000));
+    setter.join();
+    EXPECT_EQ(e.iVar, 0);
+}
+
+TEST(EventThread, PassesUntilStoppedAndNoneAfter) {
+    std::atomic<int> passes{0};
+    TEventThread thread(false, &CountPass, &passes);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return passes.load() >= 2; }, 2000));
+    thread.Stop();
+    const int atStop = passes.load();
+    EXPECT_FALSE(thread.isRunning());
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(passes.load(), atStop);
+}
+
+TEST(EventThread, SuspendedDoesNotRunAndStopsCleanly) {
+    std::atomic<int> passes{0};
+    {
+        TEventThread thread(true, &CountPass, &passes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_FALSE(thread.isRunning());
+    }
+    EXPECT_EQ(passes.load(), 0);
+}
+
+// Registered on an open handle of the emulated adapter, arriving bytes end the wait early; either way
+// the registration is made exactly once, at creation.
+TEST(EventThread, RegistersOnceAndTheEmulatorSignalsIt) {
+    const D2xxApi saved = FtApi;
+    InstallD2xxApi(SimD2xxApi());
+    SimAdapter &sim = TheSimAdapter();
+    sim.ResetForTest();
+    sim.Plug();
+    ASSERT_EQ(OpenFTDevice(), FT_OK);
+    std::atomic<int> passes{0};
+    {
+        TEventThread thread(false, &CountPass, &passes);
+        EXPECT_EQ(sim.CallCount(SimOp::SetEventNotification), 1u);
+        const uint8_t byte = 0x55;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(sim.InjectToHost(&byte, 1), 1u);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return passes.load() >= 3; }, 2000));
+        thread.Stop();
+        EXPECT_EQ(sim.CallCount(SimOp::SetEventNotification), 1u);
+    }
+    CloseFTDevice();
+    sim.ResetForTest();
+    InstallD2xxApi(saved);
+}
+
+TEST(PumpLock, PresenceTickIsSkippedWhileAPumpHoldsIt) {
+    {
+        auto tick = TryEnterPresenceTick();
+        EXPECT_TRUE(tick.owns_lock());
+    }
+    std::atomic<bool> held{false}, release{false};
+    std::thread pump([&] {
+        std::lock_guard lock(PumpMutex);
+        held = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(TryEnterPresenceTick().owns_lock());
+    release = true;
+    pump.join();
+    EXPECT_TRUE(TryEnterPresenceTick().owns_lock());
+}

@@ -1,0 +1,87 @@
+// A real main window on the emulated adapter, with the adapter's firmware model answering commands and
+// producing traffic.
+#pragma once
+
+#include <QLabel>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "D2XXUnit.h"
+#include "LinkBackend.h"
+#include "Main.h"
+#include "MainDisplay.h"
+#include "PresenceWatch.h"
+#include "SimAdapter.h"
+#include "Traffic.h"
+
+using Bytes = std::vector<uint8_t>;
+
+// Generous: the receive thread polls every 100 ms; this only bounds a hung test.
+constexpr int ReceiveWaitMs = 2000;
+
+// Dispatches window events until `done` holds or `ms` have passed; true when it holds.
+template <class Pred>
+bool WaitFor(Pred done, int ms) {
+    return QTest::qWaitFor(done, ms);
+}
+inline std::string Show(const QString &s) { return s.toStdString(); }
+inline std::string Show(long v) { return std::to_string(v); }
+
+// FA F5 0B ... : a CAN frame received at 12:34:56.999, identifier 0x123, data 11 22.
+inline const Bytes CanReport1234{0xFA, 0xF5, 0x0B, 0x13, 0x00, 0x0C, 0x22, 0x38, 0x03, 0xE7, 0x24, 0x60, 0x00,
+                                 0x00, 0x02, 0x11, 0x22, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x9F, 0xAF, 0x5F};
+
+class ReceiveWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        InstallD2xxApi(SimD2xxApi());
+        TheSimAdapter().ResetForTest();
+        DevicePresent.store(false);
+        PauseState.store(0);
+        firmware = std::make_unique<EmulatedFirmware>(TheSimAdapter());
+        TheSimAdapter().SetFirmware(firmware.get());
+        WindowOptions options;
+        options.SettingsDir = dir_.path() + "/";
+        w = std::make_unique<TfrmMain>(options);
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        w->btnClearClick();
+    }
+
+    void TearDown() override {
+        if (firmware) firmware->StopGenerator();
+        if (w) w->close();
+        w.reset();
+        TheSimAdapter().SetFirmware(nullptr);
+        firmware.reset();
+        TheSimAdapter().ResetForTest();
+        DevicePresent.store(false);
+        PauseState.store(0);
+    }
+
+    // Plugs the adapter in and waits for the presence watch to find it.
+    void PlugAndFind() {
+        TheSimAdapter().Plug();
+        ASSERT_TRUE(WaitFor([&] { return DevicePresent.load(); }, ReceiveWaitMs));
+    }
+
+    static void Inject(const Bytes &bytes) {
+        ASSERT_EQ(TheSimAdapter().InjectToHost(bytes.data(), bytes.size()), bytes.size());
+    }
+
+    QString Text(QLabel *label) const { return label ? label->text() : QString("<no label>"); }
+
+    std::unique_ptr<EmulatedFirmware> firmware;
+    std::unique_ptr<TfrmMain> w;
+
+private:
+    QTemporaryDir dir_;
+};
