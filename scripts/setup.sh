@@ -6,7 +6,7 @@ BUILD="${BRISKLET_BUILD_DIR:-$ROOT/build}"
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev libsimpleini-dev
+  qt6-base-dev libgl-dev libsimpleini-dev qt6-serialbus-dev libqt6serialbus6-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth
 )
