@@ -6,6 +6,7 @@
 
 struct AppOptions {
     std::string Link;     // value of --link, empty for "look for a real adapter"
+    std::string Bus;      // value of --bus: a CAN bus the emulated adapter is bridged to
     std::string Traffic;  // value of --traffic: what the emulated adapter receives from its bus
     bool Help = false;
     bool Version = false;

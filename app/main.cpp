@@ -8,7 +8,9 @@
 
 #include "LinkBackend.h"
 #include "Main.h"
+#include "CanBusPort.h"
 #include "Options.h"
+#include "QtCanBusPort.h"
 #include "SimAdapter.h"
 #include "Traffic.h"
 
@@ -49,6 +51,17 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "brisklet: %s\n", why.c_str());
         return 2;
     }
+    BusChoice busChoice;
+    if (!options.Bus.empty()) {
+        if (choice.kind != LinkKind::Sim) {
+            std::fputs("brisklet: --bus needs --link=sim (brisklet-adapter takes --bus as well)\n", stderr);
+            return 2;
+        }
+        if (!ParseBusOption(options.Bus, busChoice, why)) {
+            std::fprintf(stderr, "brisklet: %s\n", why.c_str());
+            return 2;
+        }
+    }
     TrafficRates rates;
     if (!options.Traffic.empty()) {
         if (choice.kind != LinkKind::Sim) {
@@ -71,11 +84,26 @@ int main(int argc, char **argv) {
     }
 
     QApplication app(argc, argv);
+    std::unique_ptr<QtCanBusPort> bus;
+    if (firmware && !options.Bus.empty()) {
+        bus = std::make_unique<QtCanBusPort>(busChoice);
+        if (!bus->Open(why)) {
+            std::fprintf(stderr, "brisklet: %s\n", why.c_str());
+            firmware->StopGenerator();
+            TheSimAdapter().SetFirmware(nullptr);
+            return 1;
+        }
+        firmware->AttachBus(bus.get());
+    }
     TfrmMain window;
     window.move(190, 112);
     window.show();
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
     const int rc = app.exec();
+    if (bus) {
+        firmware->AttachBus(nullptr);
+        bus->Close();
+    }
     if (firmware) {
         firmware->StopGenerator();
         TheSimAdapter().SetFirmware(nullptr);

@@ -1,5 +1,6 @@
 #include "LinkBackend.h"
 
+#include "BackendSerial.h"
 #include "D2XXUnit.h"
 #include "SimAdapter.h"
 
@@ -63,9 +64,14 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
         InstallD2xxApi(api);
         return true;
     }
-    case LinkKind::Serial:
-        why = "serial link not available in this build";
-        return false;
+    case LinkKind::Serial: {
+        // The path may carry a baud rate: serial:/dev/ttyUSB0@115200, or serial:@115200 to discover.
+        SerialSettings settings;
+        if (!ParseSerialTarget(choice.path, settings, why)) return false;
+        TheSerialLink().Configure(settings);
+        InstallD2xxApi(SerialD2xxApi());
+        return true;
+    }
     }
     why = "unknown link kind";
     return false;

@@ -1,5 +1,5 @@
 // Choosing what fills the D2XX table (FtApi): the built-in emulator, the vendor's library loaded at run
-// time, or (not in this build) a serial port.
+// time, or a serial port (a tty of the kernel's ftdi_sio driver, or any tty such as a pseudo-terminal).
 //
 // The value of the command line's --link= option:
 //   "" or "auto"   the vendor's library if it loads; otherwise installing fails and says so (there is no
@@ -7,8 +7,9 @@
 //   "sim"          the emulated adapter, plugged in from the start
 //   "d2xx"         the vendor's library, found by the system's loader as "libftd2xx.so"
 //   "d2xx:PATH"    the vendor's library at PATH
-//   "serial"       a serial port (found by the adapter's USB vendor id)
+//   "serial"       the first ttyUSB of the ftdi_sio driver with USB vendor id 0403
 //   "serial:PATH"  the serial port at PATH
+//   "serial:PATH@BAUD", "serial:@BAUD"  the same at BAUD (default 9600, the chip's power-on rate)
 // Example: ParseLinkOption("d2xx:/opt/ftdi/libftd2xx.so", c, why) -> c.kind == LinkKind::D2xx,
 //          c.path == "/opt/ftdi/libftd2xx.so".
 #pragma once
@@ -22,7 +23,7 @@ enum class LinkKind { Auto, Sim, D2xx, Serial };
 
 struct LinkChoice {
     LinkKind kind = LinkKind::Auto;
-    std::string path;  // d2xx: the library; serial: the device node; empty: the default
+    std::string path;  // d2xx: the library; serial: the device node and @BAUD; empty: the default
 };
 
 constexpr const char *DefaultD2xxLibrary = "libftd2xx.so";

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <random>
 
+#include "Commands.h"
 #include "IdCoding.h"
 #include "Reassembly.h"
 
@@ -84,7 +85,11 @@ CanReport BuildCanReport(const CanFrameSpec &f, int hour, int minute, int second
 EmulatedFirmware::EmulatedFirmware(SimAdapter &adapter)
     : adapter_(adapter), clockSetAt_(Clock::now()), parser_(std::make_unique<Reassembly>()) {}
 
-EmulatedFirmware::~EmulatedFirmware() { StopGenerator(); }
+EmulatedFirmware::~EmulatedFirmware() {
+    StopGenerator();
+    StopWorker();
+    AttachBus(nullptr);
+}
 
 uint32_t EmulatedFirmware::ClockMs() const {
     std::lock_guard lock(clockMutex_);
@@ -103,36 +108,117 @@ bool EmulatedFirmware::Inject(const uint8_t *data, std::size_t count) {
 }
 
 void EmulatedFirmware::OnHostBytes(SimAdapter &, const uint8_t *data, std::size_t count) {
-    std::lock_guard lock(parseMutex_);
-    while (count > 0) {
-        const std::size_t n = std::min(count, reassembly::MaxReadSize);
-        parser_->SaveMessage(data, static_cast<int>(n));
-        data += n;
-        count -= n;
-        FrameBuffer f;
-        while (parser_->TakeMessage(f)) {
-            uint8_t sum = 0;
-            for (int i = 2; i <= f[3] + 4; ++i) sum ^= f[i];
-            if (sum != 0) continue;  // the firmware ignores a damaged command
-            const uint8_t type = f[2];
-            if (type == frame::TimeInitialization && f[3] >= 5) SetClock(f[4], f[5], f[6], f[7] * 256 + f[8]);
-            uint8_t answer[frame::Overhead];
-            BuildReport(type, nullptr, 0, answer);
-            Inject(answer, sizeof answer);
-            commandsAnswered_.fetch_add(1);
+    bool slotsRunning = false;
+    {
+        std::lock_guard lock(parseMutex_);
+        while (count > 0) {
+            const std::size_t n = std::min(count, reassembly::MaxReadSize);
+            parser_->SaveMessage(data, static_cast<int>(n));
+            data += n;
+            count -= n;
+            FrameBuffer f;
+            while (parser_->TakeMessage(f)) {
+                uint8_t sum = 0;
+                for (int i = 2; i <= f[3] + 4; ++i) sum ^= f[i];
+                if (sum != 0) continue;  // the firmware ignores a damaged command
+                std::lock_guard state(stateMutex_);
+                Act(f);
+                uint8_t answer[frame::Overhead];
+                BuildReport(f[2], nullptr, 0, answer);
+                Inject(answer, sizeof answer);
+                commandsAnswered_.fetch_add(1);
+                for (const Slot &slot : slots_) slotsRunning = slotsRunning || slot.running;
+            }
         }
+    }
+    if (slotsRunning) EnsureWorker();
+}
+
+void EmulatedFirmware::Act(const uint8_t *f) {
+    const uint8_t *p = f + 4;
+    const std::size_t length = f[3];
+    switch (f[2]) {
+    case frame::TimeInitialization:
+        if (length >= 5) SetClock(p[0], p[1], p[2], p[3] * 256 + p[4]);
+        break;
+    case frame::CanInitialization:
+        if (BusSettingsFromPayload(p, length, bus_)) {
+            controllerOn_ = true;
+            paused_ = false;
+            if (bus_.Listening()) StopSlots();
+        }
+        break;
+    case frame::McInitialization:
+        if (FilterFromPayload(p, length, filter_)) receiving_ = true;
+        break;
+    case frame::OutInitialization: {
+        SlotSetup setup;
+        if (!SlotFromPayload(p, length, setup)) break;
+        Slot &slot = slots_[setup.slot];
+        slot.setup = setup;
+        slot.running = setup.enabled && controllerOn_ && !bus_.Listening();
+        slot.due = Clock::now();
+        ++slotGeneration_;
+        slotsChanged_.notify_all();
+        break;
+    }
+    case frame::OutDisable:
+        if (length >= 1 && p[0] < SlotCount) {
+            slots_[p[0]].running = false;
+            ++slotGeneration_;
+            slotsChanged_.notify_all();
+        }
+        break;
+    case frame::McDisable:
+        receiving_ = false;
+        StopSlots();
+        break;
+    case frame::CanDisable:
+        controllerOn_ = false;
+        paused_ = false;
+        StopSlots();
+        break;
+    case frame::Pause:
+        if (length >= 1) paused_ = p[0] != PauseOff;
+        break;
+    default:
+        break;
     }
 }
 
-void EmulatedFirmware::OnPowerChange(SimAdapter &, bool) {
-    std::lock_guard lock(parseMutex_);
-    parser_->Reset();
+void EmulatedFirmware::StopSlots() {
+    for (Slot &slot : slots_) slot.running = false;
+    ++slotGeneration_;
+    slotsChanged_.notify_all();
+}
+
+void EmulatedFirmware::PowerOnStateLocked() {
+    controllerOn_ = true;
+    receiving_ = true;
+    paused_ = false;
+    bus_ = BusSettings{};
+    filter_ = AcceptanceFilter{};
+    StopSlots();
+}
+
+void EmulatedFirmware::OnPowerChange(SimAdapter &, bool plugged) {
+    if (!plugged) StopWorker();
+    {
+        std::lock_guard lock(parseMutex_);
+        parser_->Reset();
+    }
+    std::lock_guard lock(stateMutex_);
+    PowerOnStateLocked();
+}
+
+CanReport EmulatedFirmware::StampedReport(const CanFrameSpec &frame) const {
+    const uint32_t now = ClockMs();
+    return BuildCanReport(frame, static_cast<int>(now / 3600000), static_cast<int>(now / 60000 % 60),
+                          static_cast<int>(now / 1000 % 60), static_cast<int>(now % 1000));
 }
 
 bool EmulatedFirmware::SendCanFrame(const CanFrameSpec &frame) {
-    const uint32_t now = ClockMs();
-    const CanReport report = BuildCanReport(frame, static_cast<int>(now / 3600000), static_cast<int>(now / 60000 % 60),
-                                            static_cast<int>(now / 1000 % 60), static_cast<int>(now % 1000));
+    const CanReport report = StampedReport(frame);
     if (!Inject(report.data(), report.size())) return false;
     canFramesSent_.fetch_add(1);
     return true;
@@ -142,6 +228,100 @@ bool EmulatedFirmware::SendBusError(uint8_t flags) {
     uint8_t report[1 + frame::Overhead];
     BuildReport(frame::BusErrorReport, &flags, 1, report);
     return Inject(report, sizeof report);
+}
+
+void EmulatedFirmware::ReportLocked(const CanFrameSpec &frame) {
+    const CanReport report = StampedReport(frame);
+    if (Inject(report.data(), report.size())) canFramesSent_.fetch_add(1);
+}
+
+void EmulatedFirmware::OnBusFrame(const CanFrameSpec &frame) {
+    std::lock_guard lock(stateMutex_);
+    if (controllerOn_ && receiving_ && !paused_ && filter_.Accepts(frame)) ReportLocked(frame);
+}
+
+void EmulatedFirmware::OnBusError(uint8_t flags) {
+    std::lock_guard lock(stateMutex_);
+    if (controllerOn_) SendBusError(flags);
+}
+
+void EmulatedFirmware::AttachBus(CanBusPort *port) {
+    CanBusPort *old;
+    {
+        std::lock_guard lock(stateMutex_);
+        old = port_;
+        port_ = port;
+    }
+    // Outside the state lock: a delivery in progress may be waiting for it.
+    if (old && old != port) old->SetListener(nullptr);
+    if (port) port->SetListener(this);
+}
+
+FirmwareState EmulatedFirmware::State() const {
+    std::lock_guard lock(stateMutex_);
+    FirmwareState state;
+    state.controllerOn = controllerOn_;
+    state.receiving = receiving_;
+    state.paused = paused_;
+    state.bus = bus_;
+    state.filter = filter_;
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i].running) state.runningSlots = static_cast<uint8_t>(state.runningSlots | (1u << i));
+    return state;
+}
+
+void EmulatedFirmware::TransmitLocked(const Slot &slot) {
+    slotFramesSent_.fetch_add(1);
+    if (port_) port_->Transmit(slot.setup.frame);
+    if (slot.setup.showFrame && !paused_) ReportLocked(slot.setup.frame);
+}
+
+void EmulatedFirmware::EnsureWorker() {
+    std::lock_guard life(workerLifeMutex_);
+    if (worker_.joinable()) return;
+    {
+        std::lock_guard lock(stateMutex_);
+        workerStop_ = false;
+    }
+    worker_ = std::thread([this] { RunSlots(); });
+}
+
+void EmulatedFirmware::StopWorker() {
+    std::lock_guard life(workerLifeMutex_);
+    {
+        std::lock_guard lock(stateMutex_);
+        workerStop_ = true;
+    }
+    slotsChanged_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+// One thread for all eight slots: it sleeps until the earliest slot is due or the slots change.
+void EmulatedFirmware::RunSlots() {
+    std::unique_lock lock(stateMutex_);
+    while (!workerStop_) {
+        const uint64_t seen = slotGeneration_;
+        const auto changed = [&] { return workerStop_ || slotGeneration_ != seen; };
+        auto next = Clock::time_point::max();
+        for (const Slot &slot : slots_)
+            if (slot.running) next = std::min(next, slot.due);
+        if (next == Clock::time_point::max()) {
+            slotsChanged_.wait(lock, changed);
+            continue;
+        }
+        if (slotsChanged_.wait_until(lock, next, changed)) continue;
+        const auto now = Clock::now();
+        for (Slot &slot : slots_) {
+            if (!slot.running || slot.due > now) continue;
+            TransmitLocked(slot);
+            if (!slot.setup.periodic) {
+                slot.running = false;
+                continue;
+            }
+            slot.due += slot.setup.period;
+            if (slot.due <= now) slot.due += slot.setup.period * ((now - slot.due) / slot.setup.period + 1);
+        }
+    }
 }
 
 void EmulatedFirmware::StartGenerator(const TrafficRates &rates) {
@@ -197,9 +377,9 @@ void EmulatedFirmware::Generate(TrafficRates rates) {
                     f.length = static_cast<uint8_t>(serial % 9);
                     for (auto &b : f.data) b = static_cast<uint8_t>(random());
                     ++serial;
-                    SendCanFrame(f);
+                    OnBusFrame(f);
                 } else if (k == Errors) {
-                    SendBusError(static_cast<uint8_t>(1u << (random() % 4)));
+                    OnBusError(static_cast<uint8_t>(1u << (random() % 4)));
                 } else if (k == Stray) {
                     uint8_t junk[5];
                     for (auto &b : junk) b = static_cast<uint8_t>(random() % 0xF0);  // never a start byte

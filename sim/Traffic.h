@@ -1,18 +1,46 @@
-// The emulated adapter's own traffic: its answers to commands and what it "receives" from the bus.
+// The emulated adapter's firmware: its answers to commands, its CAN controller with acceptance filter and
+// eight transmit slots, and the traffic it "hears" on its bus.
 //
 // EmulatedFirmware answers every intact command frame with a report of the same type (FA F5 t 00 t AF 5F),
-// keeps the adapter's clock (set by the time command, code 4: hour, minute, second, millisecond high,
-// low) and, while its generator runs, puts on the link at the chosen rates:
-//   CAN frame reports (type 11, 19 payload bytes, stamped with the adapter's clock),
-//   bus error reports (type 13, one flag byte),
-//   stray bytes (runs of bytes that hold no frame) and broken frames (a report with a wrong checksum, or
-//   one cut short and never finished).
+// after acting on it:
+//   Time Initialization (4)  sets the adapter's clock (hour, minute, second, millisecond high, low).
+//   CAN Initialization (1)   takes bit timing, mode and transceiver and switches the controller on; it
+//                            also lifts a pause, because the host forgets its pause at every
+//                            initialization and would otherwise wait for frames a paused adapter holds
+//                            back. In listening mode (mode bit 8) every slot stops and none starts.
+//   MC Initialization (2)    sets the acceptance filter (FirmwareModel.h) and switches reception on.
+//   OUT Initialization (3)   sets up one slot; it runs only while the controller is on and not listening.
+//   OUT Disable (8)          stops one slot.
+//   MC Disable (7)           stops every slot and reception, until the next MC Initialization.
+//   CAN Disable (6)          stops every slot, reception and bus errors, and lifts a pause, until the
+//                            next CAN Initialization.
+//   Pause (10)               00 resumes, any other byte pauses: no type 11 report goes to the host,
+//                            received or shown back; slots keep transmitting and bus errors are reported.
+// A command too short for its fields, or naming a slot above 7, is answered and otherwise ignored.
+//
+// Power on (plugging in, or a new firmware) is the state before any command: controller on at 250 kbit/s,
+// reception on, every frame accepted, no slot running, not paused. So traffic is reported before the
+// host initializes anything, which the in-process demo shows at once. Power off stops every slot.
+//
+// A slot sends its frame at once, and a periodic one again every period after that; a periodic slot
+// that falls behind skips what it missed rather than bursting. A sent frame goes to the attached bus
+// (AttachBus), and with the show-frame flag is reported back as a type 11 report on the adapter's clock.
+// A frame heard on the bus (OnBusFrame) is reported only while the controller and reception are on, the
+// adapter is not paused and the filter accepts it.
+//
 // Example: after the time command FA F5 04 05 0C 22 38 03 E7 ... the adapter answers FA F5 04 00 04 AF 5F,
-// and a frame with identifier 0x123 and data 11 22 sent at once reads
+// and a frame with identifier 0x123 and data 11 22 heard at once reads
 //   FA F5 0B 13 00 0C 22 38 03 E7 24 60 00 00 02 11 22 00 00 00 00 00 00 9F AF 5F.
 //
-// Thread contract: internally locked. SimAdapter calls OnHostBytes on the writer's thread; the generator
-// runs a thread of its own; tests call the Send... methods from theirs.
+// SendCanFrame and SendBusError put a report on the link as it is, whatever the state above: they stand
+// for the reports themselves, for tests of the host's receive path. The generator's frames and bus errors
+// are heard on the bus and take the path above; its stray bytes and broken frames are link noise.
+//
+// Thread contract: internally locked, every public method from any thread. SimAdapter calls OnHostBytes
+// and OnPowerChange on the writer's and the plugging thread; the slots run on one worker thread, started
+// by the first slot set up and joined at power off and destruction; the generator runs a thread of its
+// own; a bus port calls OnBusFrame on its delivery thread. Every report goes out under the state lock,
+// so once a command's answer is on the link nothing it stopped follows.
 #pragma once
 
 #include <array>
@@ -27,6 +55,9 @@
 #include <string_view>
 #include <thread>
 
+#include "CanBusPort.h"
+#include "CanFrame.h"
+#include "FirmwareModel.h"
 #include "SimAdapter.h"
 
 struct Reassembly;
@@ -42,14 +73,6 @@ struct TrafficRates {
 // Parses "frames=50,errors=2,stray=1,broken=1" (any subset, any order). False with a reason on a bad item.
 bool ParseTrafficRates(std::string_view text, TrafficRates &rates, std::string &why);
 
-struct CanFrameSpec {
-    uint32_t identifier = 0;
-    bool extended = false;
-    bool remote = false;
-    uint8_t length = 0;  // data length code as sent in the info byte, 0..15
-    std::array<uint8_t, 8> data{};
-};
-
 constexpr std::size_t CanReportSize = 26;
 using CanReport = std::array<uint8_t, CanReportSize>;
 
@@ -58,10 +81,20 @@ CanReport BuildCanReport(const CanFrameSpec &frame, int hour, int minute, int se
 // Any report: FA F5 type L payload checksum AF 5F into out (room for L + 7 bytes); returns L + 7.
 std::size_t BuildReport(uint8_t type, const uint8_t *payload, uint8_t length, uint8_t *out);
 
-class EmulatedFirmware final : public SimFirmware {
+// What the firmware holds, for inspection.
+struct FirmwareState {
+    bool controllerOn = true;
+    bool receiving = true;
+    bool paused = false;
+    BusSettings bus;
+    AcceptanceFilter filter;
+    uint8_t runningSlots = 0;  // bit n: slot n is set up and will send again
+};
+
+class EmulatedFirmware final : public SimFirmware, public CanBusListener {
 public:
     explicit EmulatedFirmware(SimAdapter &adapter);
-    ~EmulatedFirmware() override;  // stops the generator
+    ~EmulatedFirmware() override;  // stops the generator and the slots, lets go of the bus
 
     void OnHostBytes(SimAdapter &adapter, const uint8_t *data, std::size_t count) override;
     void OnPowerChange(SimAdapter &adapter, bool plugged) override;
@@ -76,12 +109,36 @@ public:
 
     void StartGenerator(const TrafficRates &rates);
     void StopGenerator();
-    uint64_t CanFramesSent() const { return canFramesSent_.load(); }
+    uint64_t CanFramesSent() const { return canFramesSent_.load(); }  // type 11 reports put on the link
     uint64_t CommandsAnswered() const { return commandsAnswered_.load(); }
 
+    // The bus the slots transmit on and the firmware listens to; nullptr detaches. When it returns, the
+    // previous port is no longer used or listened to, so it may be closed.
+    void AttachBus(CanBusPort *port);
+    void OnBusFrame(const CanFrameSpec &frame) override;
+    void OnBusError(uint8_t flags) override;
+
+    FirmwareState State() const;
+    uint64_t SlotFramesSent() const { return slotFramesSent_.load(); }  // bus attached or not
+
 private:
+    struct Slot {
+        bool running = false;
+        SlotSetup setup;
+        std::chrono::steady_clock::time_point due;
+    };
+
     bool Inject(const uint8_t *data, std::size_t count);
     void Generate(TrafficRates rates);
+    void Act(const uint8_t *frame);                    // state lock held
+    void StopSlots();                                  // state lock held
+    CanReport StampedReport(const CanFrameSpec &frame) const;
+    void ReportLocked(const CanFrameSpec &frame);      // state lock held
+    void TransmitLocked(const Slot &slot);             // state lock held
+    void PowerOnStateLocked();                         // state lock held
+    void EnsureWorker();
+    void StopWorker();
+    void RunSlots();
 
     SimAdapter &adapter_;
     mutable std::mutex clockMutex_;
@@ -91,6 +148,22 @@ private:
     std::mutex parseMutex_;
     std::unique_ptr<Reassembly> parser_;  // the host's command stream, cut as the program cuts reports
 
+    // Lock order: workerLifeMutex_, parseMutex_, stateMutex_, then the adapter's and the port's locks.
+    mutable std::mutex stateMutex_;
+    std::condition_variable slotsChanged_;
+    bool controllerOn_ = true;
+    bool receiving_ = true;
+    bool paused_ = false;
+    BusSettings bus_;
+    AcceptanceFilter filter_;
+    std::array<Slot, SlotCount> slots_{};
+    uint64_t slotGeneration_ = 0;  // bumped at every change of slots_, so the worker looks again
+    bool workerStop_ = false;
+    CanBusPort *port_ = nullptr;
+
+    std::mutex workerLifeMutex_;  // starting and joining worker_
+    std::thread worker_;
+
     std::mutex generatorMutex_;
     std::condition_variable generatorWake_;
     bool generatorStop_ = false;
@@ -98,4 +171,5 @@ private:
 
     std::atomic<uint64_t> canFramesSent_{0};
     std::atomic<uint64_t> commandsAnswered_{0};
+    std::atomic<uint64_t> slotFramesSent_{0};
 };

@@ -60,14 +60,6 @@ TEST_F(LinkBackendInstall, SimPlugsTheEmulatedAdapterIn) {
     EXPECT_EQ(LinkHandle.load(), TheSimAdapter().OpenHandle());
 }
 
-TEST_F(LinkBackendInstall, SerialIsRefusedAndLeavesTheTableAlone) {
-    const D2xxApi before = FtApi;
-    std::string why;
-    EXPECT_FALSE(InstallLinkBackend(LinkChoice{LinkKind::Serial, "/dev/ttyUSB0"}, why));
-    EXPECT_EQ(why, "serial link not available in this build");
-    EXPECT_EQ(FtApi.FT_Open, before.FT_Open);
-}
-
 TEST_F(LinkBackendInstall, D2xxWithAPathLoadsThatLibrary) {
     std::string why;
     ASSERT_TRUE(InstallLinkBackend(LinkChoice{LinkKind::D2xx, FTD2XX_STANDIN_PATH}, why)) << why;

@@ -1,0 +1,119 @@
+// brisklet-adapter: the USB-to-CAN adapter played by a process of its own on a pseudo-terminal. Brisklet
+// reaches it with --link=serial:<link path>; stopping this program is pulling the adapter out, starting it
+// again is plugging it back in.
+#include <QCoreApplication>
+
+#include <csignal>
+#include <memory>
+#include <cstdio>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+#include "AdapterOptions.h"
+#include "PtyBridge.h"
+#include "PtyPort.h"
+#include "QtCanBusPort.h"
+#include "SimAdapter.h"
+#include "Traffic.h"
+
+namespace {
+
+// The signals that end the run. Blocked in every thread, taken by sigwait() on the main thread, so the
+// clean-up (the symbolic link above all) runs as ordinary code rather than in a signal handler.
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const AdapterOptions options = ParseAdapterOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "brisklet-adapter: %s\n\n%s", options.error.c_str(), AdapterHelpText().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(AdapterHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("brisklet-adapter 1.1");
+        return 0;
+    }
+
+    BusChoice busChoice;
+    std::string why;
+    if (!options.bus.empty() && !ParseBusOption(options.bus, busChoice, why)) {
+        std::fprintf(stderr, "brisklet-adapter: %s\n", why.c_str());
+        return 2;
+    }
+
+    const sigset_t stopSignals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any thread exists, so all inherit it
+
+    // Qt's CAN bus plugins need an application object; the bus device runs on a thread of its own, so
+    // the main thread never has to run Qt's event loop.
+    QCoreApplication app(argc, argv);
+
+    PtyPort pty;
+    if (!pty.Open(why)) {
+        std::fprintf(stderr, "brisklet-adapter: %s\n", why.c_str());
+        return 1;
+    }
+    StableName name;
+    if (!name.Point(options.linkPath, pty.SlavePath(), why)) {
+        std::fprintf(stderr, "brisklet-adapter: %s\n", why.c_str());
+        return 1;
+    }
+
+    SimAdapter chip;
+    EmulatedFirmware firmware(chip);
+    chip.SetFirmware(&firmware);
+    chip.Plug();
+    PtyBridge bridge(pty.MasterFd(), chip);
+    if (!bridge.Start()) {
+        std::fputs("brisklet-adapter: the emulated chip refused its host\n", stderr);
+        return 1;
+    }
+    std::unique_ptr<QtCanBusPort> bus;
+    if (!options.bus.empty()) {
+        bus = std::make_unique<QtCanBusPort>(busChoice);
+        if (!bus->Open(why)) {
+            std::fprintf(stderr, "brisklet-adapter: %s\n", why.c_str());
+            name.Remove();
+            bridge.Stop();
+            chip.Unplug();
+            chip.SetFirmware(nullptr);
+            return 1;
+        }
+        firmware.AttachBus(bus.get());
+    }
+    if (options.traffic) firmware.StartGenerator(options.rates);
+
+    std::printf("%s\n", pty.SlavePath().c_str());
+    std::printf("brisklet-adapter: plugged in as %s; run: brisklet --link=serial:%s\n", options.linkPath.c_str(),
+                options.linkPath.c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+
+    // Unplugging: the name goes first, so that Brisklet's next probe already finds nothing to open.
+    name.Remove();
+    firmware.StopGenerator();
+    if (bus) {
+        firmware.AttachBus(nullptr);
+        bus->Close();
+    }
+    bridge.Stop();
+    chip.Unplug();
+    chip.SetFirmware(nullptr);
+    std::printf("brisklet-adapter: unplugged (signal %d)\n", received);
+    return 0;
+}

@@ -1,0 +1,69 @@
+#include "CanBusPort.h"
+
+void CanBusPort::SetListener(CanBusListener *listener) {
+    std::lock_guard lock(listenerMutex_);
+    listener_ = listener;
+}
+
+void CanBusPort::DeliverFrame(const CanFrameSpec &frame) {
+    std::lock_guard lock(listenerMutex_);
+    if (listener_) listener_->OnBusFrame(frame);
+}
+
+void CanBusPort::DeliverError(uint8_t flags) {
+    std::lock_guard lock(listenerMutex_);
+    if (listener_) listener_->OnBusError(flags);
+}
+
+bool ParseBusOption(std::string_view value, BusChoice &choice, std::string &why) {
+    const std::size_t colon = value.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == value.size()) {
+        why = "bus: \"" + std::string(value) +
+              "\" is not PLUGIN:INTERFACE (for example virtualcan:can0 or socketcan:can0)";
+        return false;
+    }
+    choice.plugin = std::string(value.substr(0, colon));
+    choice.interface = std::string(value.substr(colon + 1));
+    return true;
+}
+
+bool LoopbackCanBus::Open(std::string &) {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    return true;
+}
+
+void LoopbackCanBus::Close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+}
+
+bool LoopbackCanBus::Transmit(const CanFrameSpec &frame) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_) return false;
+        ring_[total_ % Capacity] = frame;
+        ++total_;
+    }
+    added_.notify_all();
+    return true;
+}
+
+uint64_t LoopbackCanBus::TransmittedCount() const {
+    std::lock_guard lock(mutex_);
+    return total_;
+}
+
+std::vector<CanFrameSpec> LoopbackCanBus::Transmitted() const {
+    std::lock_guard lock(mutex_);
+    const uint64_t kept = total_ < Capacity ? total_ : Capacity;
+    std::vector<CanFrameSpec> frames;
+    frames.reserve(kept);
+    for (uint64_t i = total_ - kept; i < total_; ++i) frames.push_back(ring_[i % Capacity]);
+    return frames;
+}
+
+bool LoopbackCanBus::WaitForTransmitted(uint64_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return added_.wait_for(lock, timeout, [&] { return total_ >= count; });
+}
