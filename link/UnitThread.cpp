@@ -80,10 +80,13 @@ void TEventThread::Execute() {
         pass_(context_);
         passes_.fetch_add(1);
     }
+    // Pairs with the load in Stop(): QThread::wait() orders the thread's end with the caller only
+    // through Qt's own lock, which a race checker cannot see; this makes the order visible.
+    finished_.store(true, std::memory_order_release);
 }
 
 void TEventThread::Stop() {
     stop_.store(true);
     RxEvent().Set();
-    if (QThread::currentThread() != this) wait();
+    if (QThread::currentThread() != this && wait()) (void)finished_.load(std::memory_order_acquire);
 }

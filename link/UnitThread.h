@@ -74,4 +74,5 @@ private:
     void *context_;
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> passes_{0};
+    std::atomic<bool> finished_{false};
 };

@@ -23,25 +23,27 @@ uint8_t FrameChecksum(const FrameBuffer &Msg) {
 }
 
 void DecodeMessage(const FrameBuffer &Msg, bool Paused, DecodeSink &Sink) {
-    // Work on a copy in which everything past the frame's end is 0, whatever the slot held there.
-    FrameBuffer m{};
-    std::memcpy(m, Msg, FrameEnd(Msg));
+    // Fields past the frame's end read as 0, whatever the slot holds there. Read in place: a copy of
+    // the buffer per frame cost a quarter of the whole receive path.
+    const std::size_t end = FrameEnd(Msg);
+    auto at = [&Msg, end](std::size_t i) -> uint8_t { return i < end ? Msg[i] : 0; };
 
-    if (m[0] != frame::Start1 || m[1] != frame::Start2) return;
-    if (FrameChecksum(m) != 0) return;
+    if (Msg[0] != frame::Start1 || Msg[1] != frame::Start2) return;
+    if (FrameChecksum(Msg) != 0) return;
 
-    const uint8_t type = m[2];
+    const uint8_t type = Msg[2];
     if (type == frame::CanFrameReport || type == frame::CanFrameReport2) {
         if (Paused) return;
-        const int hour = m[5], minute = m[6], second = m[7];
-        const int millisecond = m[8] * 256 + m[9];
+        const int hour = at(5), minute = at(6), second = at(7);
+        const int millisecond = at(8) * 256 + at(9);
         if (!TimeValid(hour, minute, second, millisecond)) return;
-        const uint32_t identifier = DecodeId(m[10], m[11], m[12], m[13], m[14]);
+        const uint8_t info = at(14);
+        const uint32_t identifier = DecodeId(at(10), at(11), at(12), at(13), info);
         uint8_t data[8];
-        std::memcpy(data, m + 15, sizeof data);
-        Sink.CanFrame(hour, minute, second, millisecond, identifier, m[14], data);
+        for (std::size_t i = 0; i < sizeof data; ++i) data[i] = at(15 + i);
+        Sink.CanFrame(hour, minute, second, millisecond, identifier, info, data);
     } else if (type == frame::BusErrorReport) {
-        Sink.BusError(m[4]);
+        Sink.BusError(at(4));
     } else if (type < StatusTexts.size()) {
         Sink.CommandReport(type);
     }

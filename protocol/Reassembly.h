@@ -74,4 +74,7 @@ struct Reassembly {
 
 private:
     uint8_t work_[reassembly::WorkBufferSize]{};
+    // How many leading bytes of each slot may be other than zero: the length of the frame last cut
+    // into it. Everything after that is zero already.
+    uint16_t slotUsed_[reassembly::QueueCapacity]{};
 };

@@ -23,13 +23,35 @@ const char *const SectionCan = "CAN";
 
 // Multi-key mode keeps every copy of a repeated key, so the first one can win on reading and none of an
 // unknown key's copies is lost on writing.
+//
+// A section line without its closing bracket ("[CAN" alone) is taken out before parsing: the parser
+// skips such a line but keeps pointing at it as the current section, so the keys below it land in a
+// section whose name runs over the line break, and every write adds a line to the file.
 void LoadIni(CSimpleIniA &ini, std::string_view text) {
     ini.SetMultiKey(true);
     ini.SetSpaces(false);  // Key=Value, as the file has always been written
     std::string clean;
     clean.reserve(text.size());
-    for (char c : text)
-        if (c != '\0') clean.push_back(c);  // the parser stops at the first NUL otherwise
+    // The parser passes over a UTF-8 signature at the very start; so must the test for a broken line.
+    constexpr std::string_view Signature = "\xEF\xBB\xBF";
+    std::size_t start = 0;
+    if (text.substr(0, Signature.size()) == Signature) {
+        clean.append(Signature);
+        start = Signature.size();
+    }
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        const std::size_t first = line.find_first_not_of(std::string_view(" \t\0", 3));
+        const bool brokenSection = first != std::string_view::npos && line[first] == '[' &&
+                                   line.find(']', first) == std::string_view::npos;
+        if (!brokenSection)
+            for (char c : line)
+                if (c != '\0') clean.push_back(c);  // the parser stops at the first NUL otherwise
+        if (end < text.size()) clean.push_back(text[end]);
+        start = end + 1;
+    }
     if (ini.LoadData(clean.data(), clean.size()) < 0) throw std::bad_alloc();
 }
 

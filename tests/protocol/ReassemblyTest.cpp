@@ -2,6 +2,7 @@
 // 1000-byte rule, and the bounds (long reads, long frames, long tails).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
@@ -217,6 +218,29 @@ TEST(Reassembly, LongestFrameAndZeroesBehindShortOnes) {
     FrameBuffer f;
     ASSERT_TRUE(s.r->TakeMessage(f));
     ASSERT_TRUE(s.r->TakeMessage(f));
+    for (std::size_t i = Disable.size(); i < reassembly::FrameBufferSize; ++i) ASSERT_EQ(f[i], 0) << i;
+}
+
+// A slot is cleared only as far as its previous frame reached: a short frame cut into the very slot a
+// long one left must still show nothing of it; MessIdent on a caller's buffer clears all of it.
+TEST(Reassembly, ShortFrameInTheSlotALongOneLeftShowsOnlyZeros) {
+    Stream s;
+    Bytes payload(255, 0xEE);
+    const Bytes longest = Frame(0x0C, payload);
+    for (const Bytes &shortOne : {Disable, PauseOn}) {
+        s.r->SaveMessage(longest.data(), static_cast<int>(longest.size()));
+        FrameBuffer f;
+        ASSERT_TRUE(s.r->TakeMessage(f));  // queue empty again: the next frame goes to the same slot
+        ASSERT_EQ(s.r->FrameQueueHead, 0);
+        s.r->SaveMessage(shortOne.data(), static_cast<int>(shortOne.size()));
+        ASSERT_TRUE(s.r->TakeMessage(f));
+        ASSERT_TRUE(std::equal(shortOne.begin(), shortOne.end(), f));
+        for (std::size_t i = shortOne.size(); i < reassembly::FrameBufferSize; ++i) ASSERT_EQ(f[i], 0) << i;
+    }
+    FrameBuffer f;
+    for (std::size_t i = 0; i < reassembly::FrameBufferSize; ++i) f[i] = 0xEE;
+    int pos = 0, carry = 0;
+    ASSERT_TRUE(MessIdent(Disable.data(), static_cast<int>(Disable.size()), pos, carry, f));
     for (std::size_t i = Disable.size(); i < reassembly::FrameBufferSize; ++i) ASSERT_EQ(f[i], 0) << i;
 }
 

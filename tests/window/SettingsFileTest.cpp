@@ -351,3 +351,22 @@ TEST(SettingsWriteFailure, MissingFolder) {
 }
 
 }  // namespace
+
+// Found by fuzzing: "[t/brisklet/" without its bracket made the keys below it part of a section named
+// over the line break, and each write added one more line.
+TEST(SettingsWrite, SectionLineWithoutItsBracketIsIgnoredAndNothingGrows) {
+    const std::string text = "[PATH]\nFile=/opt/b/\n[CAN\nSpeed=3\n[CAN]\nMask=7FF\n";
+    const BriskletSettings read = ParseSettingsText(text, Folder);
+    EXPECT_EQ(read.Mask, "7FF");
+    EXPECT_EQ(read.Speed, 5);  // Speed=3 stood under the ignored line, so in [PATH]
+    const std::string once = ComposeSettingsText(text, read);
+    EXPECT_EQ(once.find("[CAN\n"), std::string::npos) << once;
+    EXPECT_EQ(ComposeSettingsText(once, read), once);
+    EXPECT_EQ(ParseSettingsText(once, Folder), read);
+
+    // The same behind a UTF-8 signature.
+    const std::string signed_ = "\xEF\xBB\xBF[PATH; \n]\nFile=/x/\n";
+    const BriskletSettings back = ParseSettingsText(signed_, Folder);
+    const std::string written = ComposeSettingsText(signed_, back);
+    EXPECT_EQ(ComposeSettingsText(written, back), written) << written;
+}

@@ -1,0 +1,79 @@
+// Runs the benchmarks with a window system (offscreen unless one is asked for) and ends with a short
+// summary against the targets: 10 M reports/s cutting and decoding, 500 k reports/s through the window.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+void CloseBenchWindow();
+
+namespace {
+
+class SummaryReporter final : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.error_occurred) failed_ = true;
+            for (const auto &[name, counter] : run.counters) figures_[run.benchmark_name() + " " + name] = counter.value;
+        }
+    }
+
+    double Figure(const std::string &key) const {
+        const auto it = figures_.find(key);
+        return it == figures_.end() ? 0 : it->second;
+    }
+    bool Failed() const { return failed_; }
+    bool Has(const std::string &key) const { return figures_.count(key) != 0; }
+
+private:
+    std::map<std::string, double> figures_;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    CloseBenchWindow();
+    benchmark::Shutdown();
+
+    const double decode = reporter.Figure("BM_ReassembleDecode/32768 reports/s");
+    const double decodeMB = reporter.Figure("BM_ReassembleDecode/32768 MB/s");
+    const double copyMB = reporter.Figure("BM_MemcpyCeiling/32768 MB/s");
+    const double pumpWindow = reporter.Figure("BM_PumpWindowThread/real_time reports/s");
+    const double pumpThread = reporter.Figure("BM_PumpReceiveThread/real_time reports/s");
+    bool met = !reporter.Failed();
+    std::printf("\nSummary\n");
+    if (reporter.Has("BM_ReassembleDecode/32768 reports/s")) {
+        std::printf("  cut + decode, 32 KiB reads:    %6.2f M reports/s, %7.1f MB/s (target 10 M reports/s)\n", decode / 1e6, decodeMB);
+        if (copyMB > 0)
+            std::printf("  memcpy of the same reads:                         %7.1f MB/s; cut + decode runs at %.1f %% of it\n",
+                        copyMB, 100.0 * decodeMB / copyMB);
+        met = met && decode >= 10e6;
+    }
+    if (reporter.Has("BM_PumpWindowThread/real_time reports/s")) {
+        std::printf("  whole pump, window thread:     %6.0f k reports/s (target 500 k)\n", pumpWindow / 1e3);
+        met = met && pumpWindow >= 500e3;
+    }
+    if (reporter.Has("BM_PumpReceiveThread/real_time reports/s")) {
+        std::printf("  whole pump, receive thread:    %6.0f k reports/s (target 500 k)\n", pumpThread / 1e3);
+        met = met && pumpThread >= 500e3;
+    }
+    const std::string latency = "BM_ReportToLabelLatency/iterations:1/real_time ";
+    if (reporter.Has(latency + "median_ms"))
+        std::printf("  report to label, 100 ms poll:  median %.1f ms, p99 %.1f ms, max %.1f ms (%.0f samples)\n",
+                    reporter.Figure(latency + "median_ms"), reporter.Figure(latency + "p99_ms"),
+                    reporter.Figure(latency + "max_ms"), reporter.Figure(latency + "samples"));
+    std::printf("  reports lost: %s; targets %s\n", reporter.Failed() ? "YES (see above)" : "none",
+                met ? "met" : "NOT met");
+    return met ? 0 : 1;
+}

@@ -1,0 +1,60 @@
+// What the benchmarks and the load test share: a report stream with the rubbish a real link carries, and
+// a real main window on the emulated adapter.
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Decode.h"
+#include "Main.h"
+#include "Traffic.h"
+
+// CAN frame reports (26 bytes each) with, every so often, a run of stray bytes, a report with a wrong
+// checksum and a report cut short. Only the intact reports can be decoded as frames.
+struct MixedStream {
+    std::vector<uint8_t> bytes;
+    long goodReports = 0;
+    long allReports = 0;  // good, wrong checksum and cut short
+};
+MixedStream MakeMixedStream(long goodReports, uint32_t seed);
+
+// `count` intact reports, back to back, with identifiers and data from `seed`.
+std::vector<uint8_t> MakeReports(long count, uint32_t seed);
+
+// Counts what the decoder hands over, and nothing else.
+class CountingSink final : public DecodeSink {
+public:
+    void CanFrame(int, int, int, int Millisecond, uint32_t Identifier, uint8_t, const uint8_t (&Data)[8]) override {
+        ++frames;
+        mix ^= Identifier + static_cast<uint32_t>(Millisecond) + Data[7];
+    }
+    void BusError(uint8_t) override { ++errors; }
+    void CommandReport(uint8_t) override { ++reports; }
+    long frames = 0, errors = 0, reports = 0;
+    uint32_t mix = 0;
+};
+
+// Dispatches window events until `done` holds or `ms` have passed; true when it holds.
+bool WaitUntil(const std::function<bool()> &done, int ms);
+
+// The main window on the emulated adapter, its settings in a folder of its own.
+class SimWindow {
+public:
+    SimWindow();
+    ~SimWindow();
+    // Plugs the adapter in and waits for the presence watch to find it.
+    bool PlugAndFind(int ms = 2000);
+
+    TfrmMain &window() { return *window_; }
+    EmulatedFirmware &firmware() { return *firmware_; }
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<EmulatedFirmware> firmware_;
+    std::unique_ptr<TfrmMain> window_;
+};

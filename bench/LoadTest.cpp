@@ -1,0 +1,195 @@
+// Load test driver: the real main window (offscreen unless a display is asked for) on the emulated
+// adapter, which sends CAN frame reports at a fixed rate for a fixed time, or nothing at all.
+//
+//   brisklet_loadtest --rate=21300 --seconds=60    traffic: every report counted, no stall, flat memory
+//   brisklet_loadtest --idle=none --seconds=20     no adapter: CPU use only
+//   brisklet_loadtest --idle=silent --seconds=20   an adapter that sends nothing: CPU use only
+//
+// Prints one line per figure and "RESULT pass" or "RESULT fail"; exits 1 on failure.
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "MainDisplay.h"
+#include "PresenceWatch.h"
+#include "SimAdapter.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double StallLimitMs = 50;
+constexpr long RssGrowthLimitKb = 4096;  // flat: less than this between the end of warm-up and the end
+
+struct Options {
+    double rate = 0;
+    double seconds = 60;
+    std::string idle;  // "", "none" or "silent"
+};
+
+bool ParseOptions(int argc, char **argv, Options &o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--rate=", 0) == 0)
+            o.rate = std::atof(a.c_str() + 7);
+        else if (a.rfind("--seconds=", 0) == 0)
+            o.seconds = std::atof(a.c_str() + 10);
+        else if (a.rfind("--idle=", 0) == 0)
+            o.idle = a.substr(7);
+        else
+            return false;
+    }
+    if (!o.idle.empty()) return (o.idle == "none" || o.idle == "silent") && o.seconds > 0;
+    return o.rate > 0 && o.seconds > 0;
+}
+
+long RssKb() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    auto s = [](const timeval &t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return s(u.ru_utime) + s(u.ru_stime);
+}
+
+// CPU seconds per thread, grouped as the window thread, the receive thread and everything else (the
+// emulated adapter's generator, Qt's helpers).
+std::map<std::string, double> ThreadCpuSeconds() {
+    std::map<std::string, double> cpu;
+    const long ticks = sysconf(_SC_CLK_TCK);
+    const std::string pid = std::to_string(getpid());
+    DIR *dir = opendir("/proc/self/task");
+    if (!dir) return cpu;
+    while (dirent *e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream stat(std::string("/proc/self/task/") + e->d_name + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        const std::string name = line.substr(open + 1, close - open - 1);
+        std::istringstream rest(line.substr(close + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14) utime = std::atof(field.c_str());
+            if (i == 15) stime = std::atof(field.c_str());
+        }
+        const std::string group = e->d_name == pid ? "window thread" : name == "receive" ? "receive thread" : "emulator and other";
+        cpu[group] += (utime + stime) / static_cast<double>(ticks);
+    }
+    closedir(dir);
+    return cpu;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options o;
+    if (!ParseOptions(argc, argv, o)) {
+        std::fprintf(stderr, "usage: %s --rate=REPORTS_PER_S [--seconds=S] | --idle=none|silent [--seconds=S]\n", argv[0]);
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    SimWindow sw;
+    TfrmMain &w = sw.window();
+    const bool traffic = o.idle.empty();
+    if (o.idle != "none" && !sw.PlugAndFind()) {
+        std::printf("the emulated adapter was not found\nRESULT fail\n");
+        return 1;
+    }
+    WaitUntil([] { return false; }, 500);  // settle: first ticks, first polls
+
+    // The window thread's heartbeat: the longest gap between two ticks, beyond the interval itself.
+    const int beatMs = traffic ? 10 : 50;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    Clock::time_point lastBeat = Clock::now();
+    double worstStallMs = 0;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        worstStallMs = std::max(worstStallMs, std::chrono::duration<double, std::milli>(now - lastBeat).count() - beatMs);
+        lastBeat = now;
+    });
+
+    // Memory once a second; the baseline is taken once the warm-up (a tenth of the run, at least 2 s) is over.
+    const double warmupS = std::max(2.0, o.seconds / 10);
+    std::vector<long> rss;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] { rss.push_back(RssKb()); });
+
+    const auto cpuThreads0 = ThreadCpuSeconds();
+    const double cpu0 = ProcessCpuSeconds();
+    const auto start = Clock::now();
+    if (traffic) {
+        TrafficRates rates;
+        rates.canFrames = o.rate;
+        sw.firmware().StartGenerator(rates);
+    }
+    lastBeat = Clock::now();
+    heartbeat.start(beatMs);
+    sampler.start(1000);
+    // A loop of our own: quitting the application's loop would close the window first.
+    QEventLoop run;
+    QTimer::singleShot(static_cast<int>(o.seconds * 1000), &run, &QEventLoop::quit);
+    run.exec();
+    sampler.stop();
+    const double elapsedS = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    const auto cpuThreads = ThreadCpuSeconds();
+    if (traffic) sw.firmware().StopGenerator();
+    heartbeat.stop();
+
+    bool pass = true;
+    std::printf("mode                %s\n", traffic ? "traffic" : o.idle == "none" ? "idle, no adapter" : "idle, silent adapter");
+    std::printf("seconds             %.1f\n", elapsedS);
+    std::printf("process CPU         %.1f %% of one core (%.2f s)\n", 100 * cpu / elapsedS, cpu);
+    for (const auto &[group, seconds] : cpuThreads) {
+        const auto before = cpuThreads0.find(group);
+        const double used = seconds - (before == cpuThreads0.end() ? 0 : before->second);
+        std::printf("  %-17s %.1f %%\n", group.c_str(), 100 * used / elapsedS);
+    }
+    std::printf("worst stall         %.1f ms beyond the %d ms heartbeat (limit %.0f)\n", worstStallMs, beatMs, StallLimitMs);
+    pass = pass && worstStallMs <= StallLimitMs;
+
+    const std::size_t skip = std::min(rss.size(), static_cast<std::size_t>(warmupS));
+    if (rss.size() > skip + 1) {
+        const long base = rss[skip], end = rss.back(), peak = *std::max_element(rss.begin() + static_cast<long>(skip), rss.end());
+        std::printf("resident memory     %ld kB after warm-up, %ld kB at the end, %ld kB at most (growth limit %ld kB)\n", base, end, peak, RssGrowthLimitKb);
+        pass = pass && end - base < RssGrowthLimitKb;
+    }
+
+    if (traffic) {
+        const auto sent = static_cast<long>(sw.firmware().CanFramesSent());
+        const bool drained = WaitUntil([&] { return MessageCount.load() == sent && w.lblMessCount->text() == QString::number(sent); }, 5000);
+        const long counted = MessageCount.load();
+        std::printf("reports sent        %ld (%.0f per second, asked for %.0f)\n", sent, static_cast<double>(sent) / elapsedS, o.rate);
+        std::printf("MessageCount        %ld, label %s\n", counted, qPrintable(w.lblMessCount->text()));
+        std::printf("lost                %ld\n", sent - counted);
+        pass = pass && drained && sent > 0;
+    }
+    std::printf("RESULT %s\n", pass ? "pass" : "fail");
+    return pass ? 0 : 1;
+}
