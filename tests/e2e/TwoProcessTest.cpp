@@ -1,7 +1,11 @@
 // Brisklet's real window on the serial link, with the adapter emulator running as a second process on a
 // pseudo-terminal: what an operator sees when the emulator plays the adapter, is pulled out and comes back.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <QCanBus>
+#include <QCanBusDevice>
+#include <QCanBusFrame>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -14,12 +18,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
-
 #include <memory>
 #include <random>
 #include <type_traits>
-#include <unistd.h>
 
+#include "../link/SerialPty.h"
 #include "AdapterProcess.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
@@ -27,7 +30,7 @@
 #include "MainDisplay.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
-#include "../link/SerialPty.h"
+#include "VirtualBusName.h"
 
 namespace {
 
@@ -48,9 +51,8 @@ protected:
         ASSERT_TRUE(InstallLinkBackend(LinkChoice{LinkKind::Serial, linkPath.toStdString()}, why)) << why;
         DevicePresent.store(false);
         PauseState.store(0);
-        SetMessageBoxHook([this](BoxIcon, const QString &caption, const QString &text) {
-            boxes << caption + ": " + text;
-        });
+        SetMessageBoxHook(
+            [this](BoxIcon, const QString &caption, const QString &text) { boxes << caption + ": " + text; });
     }
     void TearDown() override {
         if (w) w->close();
@@ -160,7 +162,8 @@ TEST_F(TwoProcesses, TornOutDuringNoisyTrafficAndPluggedBackIn) {
     const QStringList noisy{"--traffic=frames=200,errors=20,stray=50,broken=50"};
     StartAdapter(noisy);
     ASSERT_TRUE(TitleBecomes(TitlePresent)) << w->windowTitle().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return MessageCount.load() > 20; }, ReportBoundMs)) << MessageCount.load();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return MessageCount.load() > 20; }, ReportBoundMs))
+        << MessageCount.load();
 
     adapter.Kill();
     ASSERT_TRUE(TitleBecomes(TitleLost)) << w->windowTitle().toStdString();
@@ -173,6 +176,49 @@ TEST_F(TwoProcesses, TornOutDuringNoisyTrafficAndPluggedBackIn) {
     ASSERT_TRUE(TitleBecomes(TitlePresent)) << w->windowTitle().toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return MessageCount.load() > afterLoss + 20; }, ReportBoundMs));
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join(" | ").toStdString();
+}
+
+// A third node on Qt's virtual CAN bus, played by this test, which also serves the bus: what the window
+// transmits reaches it through the adapter process, and what it writes reaches the window's labels.
+TEST_F(TwoProcesses, FramesCrossAVirtualBusBothWays) {
+    const QString iface = PrivateVirtualBus();
+    QString error;
+    std::unique_ptr<QCanBusDevice> node(QCanBus::instance()->createDevice("virtualcan", iface, &error));
+    ASSERT_TRUE(node) << error.toStdString();
+    ASSERT_TRUE(node->connectDevice()) << node->errorString().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return node->state() == QCanBusDevice::ConnectedState; }, 5000));
+
+    OpenWindow();
+    StartAdapter({"--bus=virtualcan:" + iface});
+    ASSERT_TRUE(TitleBecomes(TitlePresent)) << w->windowTitle().toStdString();
+    Click(w->btnInit);
+    ASSERT_TRUE(StatusBecomes("  MC Initialization")) << w->StatusPanel1->text().toStdString();
+
+    // Sent once, not shown back: the frame on the bus is the only trace of it.
+    Set(w->rb2_0B, true);
+    Set(w->PeriodBox, false);
+    Set(w->ShowFrame, false);
+    Set(w->RTRBox, false);
+    Type(w->editTime, "100");
+    Type(w->editID, "1ABCDEF0");
+    Type(w->editData, "11 22 33 44 55");
+    Click(w->btnTransmit0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return node->framesAvailable() > 0; }, ReportBoundMs));
+    const QCanBusFrame heard = node->readFrame();
+    EXPECT_EQ(heard.frameType(), QCanBusFrame::DataFrame);
+    EXPECT_TRUE(heard.hasExtendedFrameFormat());
+    EXPECT_EQ(heard.frameId(), 0x1ABCDEF0u);
+    EXPECT_EQ(heard.payload(), QByteArray::fromHex("1122334455"));
+    EXPECT_EQ(MessageCount.load(), 0);
+
+    // The other way: the node's frame passes the open filter and shows as received.
+    ASSERT_TRUE(node->writeFrame(QCanBusFrame(0x2B6, QByteArray::fromHex("FF7B4A"))));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->lblID->text() == QString("000002B6"); }, ReportBoundMs))
+        << w->lblID->text().toStdString();
+    EXPECT_EQ(w->lblData->text(), "FF  7B  4A  ");
+    EXPECT_EQ(MessageCount.load(), 1);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join(" | ").toStdString();
+    node->disconnectDevice();
 }
 
 // The far end played by this test on a terminal of its own, so that it can send anything at all.
@@ -200,8 +246,9 @@ TEST_F(TwoProcesses, RandomBytesAndAHangUpMidFrameFromTheFarEnd) {
     QFile::remove(linkPath);
     ASSERT_EQ(::symlink(far->Slave().c_str(), linkPath.toLocal8Bit().constData()), 0);
     ASSERT_TRUE(TitleBecomes(TitlePresent)) << w->windowTitle().toStdString();
-    const std::vector<uint8_t> report{0xFA, 0xF5, 0x0B, 0x13, 0x00, 0x0C, 0x22, 0x38, 0x03, 0xE7, 0x24, 0x60, 0x00,
-                                      0x00, 0x02, 0x11, 0x22, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x9F, 0xAF, 0x5F};
+    const std::vector<uint8_t> report{0xFA, 0xF5, 0x0B, 0x13, 0x00, 0x0C, 0x22, 0x38, 0x03,
+                                      0xE7, 0x24, 0x60, 0x00, 0x00, 0x02, 0x11, 0x22, 0x00,
+                                      0x00, 0x00, 0x00, 0x00, 0x00, 0x9F, 0xAF, 0x5F};
     // Sent more than once: a tail carried over from before the loss may swallow the first one.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {

@@ -3,11 +3,11 @@
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QCanBusFrame>
-#include <QCoreApplication>
 #include <QTest>
 
 #include "FirmwareHost.h"
 #include "QtCanBusPort.h"
+#include "VirtualBusName.h"
 
 namespace {
 
@@ -83,13 +83,12 @@ TEST(QtCanBusPort, SocketCanErrorFramesBecomeReportFlags) {
     }
 }
 
-// Another node on Qt's virtual bus, in this process. The interface name is this process's own, so test
-// runs in parallel (which share virtualcan's one local server) never hear each other.
+// Another node on Qt's virtual bus, in this process, on a bus of this process's own.
 class VirtualBus : public FirmwareHost {
 protected:
     void SetUp() override {
         FirmwareHost::SetUp();
-        iface = QStringLiteral("can%1").arg(QCoreApplication::applicationPid());
+        iface = PrivateVirtualBus();
         QString error;
         // First, on this lasting thread: if this process has to serve the bus, the server lives here.
         node.reset(QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), iface, &error));
@@ -110,10 +109,12 @@ protected:
     }
     // Runs this thread's events (the other node, maybe the bus server) while reading the link.
     bool Wait(const std::function<bool()> &done) {
-        return QTest::qWaitFor([&] {
-            Pump();
-            return done();
-        }, 5000);
+        return QTest::qWaitFor(
+            [&] {
+                Pump();
+                return done();
+            },
+            5000);
     }
 
     QString iface;
