@@ -47,9 +47,10 @@ AdapterOptions ParseAdapterOptions(const std::vector<std::string> &args) {
 }
 
 std::string AdapterHelpText() {
-    return std::string("Usage: brisklet-adapter [options]\n"
-                       "Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link:\n"
-                       "  brisklet --link=serial:") +
+    return std::string(
+               "Usage: brisklet-adapter [options]\n"
+               "Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link:\n"
+               "  brisklet --link=serial:") +
            DefaultAdapterLinkPath +
            "\n"
            "Stopping it (Ctrl+C, SIGTERM) unplugs the adapter; starting it again plugs it back in.\n"

@@ -1,8 +1,9 @@
 #include "PtyBridge.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 

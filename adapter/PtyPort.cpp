@@ -1,13 +1,14 @@
 #include "PtyPort.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 PtyPort::~PtyPort() {
     if (master_ >= 0) ::close(master_);

@@ -1,12 +1,12 @@
 // brisklet-adapter: the USB-to-CAN adapter played by a process of its own on a pseudo-terminal. Brisklet
 // reaches it with --link=serial:<link path>; stopping this program is pulling the adapter out, starting it
 // again is plugging it back in.
-#include <QCoreApplication>
-
-#include <csignal>
-#include <memory>
-#include <cstdio>
 #include <pthread.h>
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -97,8 +97,8 @@ int main(int argc, char **argv) {
     if (options.traffic) firmware.StartGenerator(options.rates);
 
     std::printf("%s\n", pty.SlavePath().c_str());
-    std::printf("brisklet-adapter: plugged in as %s; run: brisklet --link=serial:%s\n", options.linkPath.c_str(),
-                options.linkPath.c_str());
+    std::printf("brisklet-adapter: plugged in as %s; run: brisklet --link=serial:%s\n",
+                options.linkPath.c_str(), options.linkPath.c_str());
     std::fflush(stdout);
 
     int received = 0;

@@ -1,14 +1,14 @@
-#include <QApplication>
+#include "Main.h"
 
+#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "LinkBackend.h"
-#include "Main.h"
 #include "CanBusPort.h"
+#include "LinkBackend.h"
 #include "Options.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
@@ -39,9 +39,10 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (!HaveDisplay()) {
-        std::fputs("brisklet: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                   "Run it in a desktop session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen.\n",
-                   stderr);
+        std::fputs(
+            "brisklet: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+            "Run it in a desktop session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen.\n",
+            stderr);
         return 2;
     }
 

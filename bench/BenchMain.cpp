@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-
 #include <cstdio>
 #include <map>
 #include <string>
@@ -18,7 +17,8 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
             if (run.error_occurred) failed_ = true;
-            for (const auto &[name, counter] : run.counters) figures_[run.benchmark_name() + " " + name] = counter.value;
+            for (const auto &[name, counter] : run.counters)
+                figures_[run.benchmark_name() + " " + name] = counter.value;
         }
     }
 
@@ -54,10 +54,14 @@ int main(int argc, char **argv) {
     bool met = !reporter.Failed();
     std::printf("\nSummary\n");
     if (reporter.Has("BM_ReassembleDecode/32768 reports/s")) {
-        std::printf("  cut + decode, 32 KiB reads:    %6.2f M reports/s, %7.1f MB/s (target 10 M reports/s)\n", decode / 1e6, decodeMB);
+        std::printf(
+            "  cut + decode, 32 KiB reads:    %6.2f M reports/s, %7.1f MB/s (target 10 M reports/s)\n",
+            decode / 1e6, decodeMB);
         if (copyMB > 0)
-            std::printf("  memcpy of the same reads:                         %7.1f MB/s; cut + decode runs at %.1f %% of it\n",
-                        copyMB, 100.0 * decodeMB / copyMB);
+            std::printf(
+                "  memcpy of the same reads:                         %7.1f MB/s; cut + decode runs at %.1f "
+                "%% of it\n",
+                copyMB, 100.0 * decodeMB / copyMB);
         met = met && decode >= 10e6;
     }
     if (reporter.Has("BM_PumpWindowThread/real_time reports/s")) {
@@ -70,9 +74,10 @@ int main(int argc, char **argv) {
     }
     const std::string latency = "BM_ReportToLabelLatency/iterations:1/real_time ";
     if (reporter.Has(latency + "median_ms"))
-        std::printf("  report to label, 100 ms poll:  median %.1f ms, p99 %.1f ms, max %.1f ms (%.0f samples)\n",
-                    reporter.Figure(latency + "median_ms"), reporter.Figure(latency + "p99_ms"),
-                    reporter.Figure(latency + "max_ms"), reporter.Figure(latency + "samples"));
+        std::printf(
+            "  report to label, 100 ms poll:  median %.1f ms, p99 %.1f ms, max %.1f ms (%.0f samples)\n",
+            reporter.Figure(latency + "median_ms"), reporter.Figure(latency + "p99_ms"),
+            reporter.Figure(latency + "max_ms"), reporter.Figure(latency + "samples"));
     std::printf("  reports lost: %s; targets %s\n", reporter.Failed() ? "YES (see above)" : "none",
                 met ? "met" : "NOT met");
     return met ? 0 : 1;

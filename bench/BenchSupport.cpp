@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-
 #include <random>
 
 #include "D2XXUnit.h"
@@ -39,7 +38,8 @@ MixedStream MakeMixedStream(long goodReports, uint32_t seed) {
         // The rubbish always follows an intact report and is followed by one, so no rubbish can reach
         // into a good report's end pair and take it down with it.
         if (i % 50 == 7) {
-            for (int k = 0; k < 3; ++k) s.bytes.push_back(static_cast<uint8_t>(random() % 0xF0));  // never a start byte
+            for (int k = 0; k < 3; ++k)
+                s.bytes.push_back(static_cast<uint8_t>(random() % 0xF0));  // never a start byte
         } else if (i % 97 == 13) {
             CanReport broken = RandomReport(random, i);
             broken[CanReportSize - 3] ^= 0x55;  // wrong checksum: cut out, then dropped

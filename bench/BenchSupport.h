@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QTemporaryDir>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -29,7 +28,8 @@ std::vector<uint8_t> MakeReports(long count, uint32_t seed);
 // Counts what the decoder hands over, and nothing else.
 class CountingSink final : public DecodeSink {
 public:
-    void CanFrame(int, int, int, int Millisecond, uint32_t Identifier, uint8_t, const uint8_t (&Data)[8]) override {
+    void CanFrame(int, int, int, int Millisecond, uint32_t Identifier, uint8_t,
+                  const uint8_t (&Data)[8]) override {
         ++frames;
         mix ^= Identifier + static_cast<uint32_t>(Millisecond) + Data[7];
     }

@@ -6,19 +6,18 @@
 //   brisklet_loadtest --idle=silent --seconds=20   an adapter that sends nothing: CPU use only
 //
 // Prints one line per figure and "RESULT pass" or "RESULT fail"; exits 1 on failure.
+#include <dirent.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QLabel>
 #include <QTimer>
-
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -69,7 +68,9 @@ long RssKb() {
 double ProcessCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    auto s = [](const timeval &t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto s = [](const timeval &t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return s(u.ru_utime) + s(u.ru_stime);
 }
 
@@ -96,7 +97,9 @@ std::map<std::string, double> ThreadCpuSeconds() {
             if (i == 14) utime = std::atof(field.c_str());
             if (i == 15) stime = std::atof(field.c_str());
         }
-        const std::string group = e->d_name == pid ? "window thread" : name == "receive" ? "receive thread" : "emulator and other";
+        const std::string group = e->d_name == pid    ? "window thread"
+                                  : name == "receive" ? "receive thread"
+                                                      : "emulator and other";
         cpu[group] += (utime + stime) / static_cast<double>(ticks);
     }
     closedir(dir);
@@ -108,7 +111,9 @@ std::map<std::string, double> ThreadCpuSeconds() {
 int main(int argc, char **argv) {
     Options o;
     if (!ParseOptions(argc, argv, o)) {
-        std::fprintf(stderr, "usage: %s --rate=REPORTS_PER_S [--seconds=S] | --idle=none|silent [--seconds=S]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s --rate=REPORTS_PER_S [--seconds=S] | --idle=none|silent [--seconds=S]\n",
+                     argv[0]);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -130,11 +135,13 @@ int main(int argc, char **argv) {
     double worstStallMs = 0;
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
         const auto now = Clock::now();
-        worstStallMs = std::max(worstStallMs, std::chrono::duration<double, std::milli>(now - lastBeat).count() - beatMs);
+        worstStallMs = std::max(worstStallMs,
+                                std::chrono::duration<double, std::milli>(now - lastBeat).count() - beatMs);
         lastBeat = now;
     });
 
-    // Memory once a second; the baseline is taken once the warm-up (a tenth of the run, at least 2 s) is over.
+    // Memory once a second; the baseline is taken once the warm-up (a tenth of the run, at least 2 s) is
+    // over.
     const double warmupS = std::max(2.0, o.seconds / 10);
     std::vector<long> rss;
     QTimer sampler;
@@ -163,7 +170,9 @@ int main(int argc, char **argv) {
     heartbeat.stop();
 
     bool pass = true;
-    std::printf("mode                %s\n", traffic ? "traffic" : o.idle == "none" ? "idle, no adapter" : "idle, silent adapter");
+    std::printf("mode                %s\n", traffic            ? "traffic"
+                                            : o.idle == "none" ? "idle, no adapter"
+                                                               : "idle, silent adapter");
     std::printf("seconds             %.1f\n", elapsedS);
     std::printf("process CPU         %.1f %% of one core (%.2f s)\n", 100 * cpu / elapsedS, cpu);
     for (const auto &[group, seconds] : cpuThreads) {
@@ -171,21 +180,29 @@ int main(int argc, char **argv) {
         const double used = seconds - (before == cpuThreads0.end() ? 0 : before->second);
         std::printf("  %-17s %.1f %%\n", group.c_str(), 100 * used / elapsedS);
     }
-    std::printf("worst stall         %.1f ms beyond the %d ms heartbeat (limit %.0f)\n", worstStallMs, beatMs, StallLimitMs);
+    std::printf("worst stall         %.1f ms beyond the %d ms heartbeat (limit %.0f)\n", worstStallMs, beatMs,
+                StallLimitMs);
     pass = pass && worstStallMs <= StallLimitMs;
 
     const std::size_t skip = std::min(rss.size(), static_cast<std::size_t>(warmupS));
     if (rss.size() > skip + 1) {
-        const long base = rss[skip], end = rss.back(), peak = *std::max_element(rss.begin() + static_cast<long>(skip), rss.end());
-        std::printf("resident memory     %ld kB after warm-up, %ld kB at the end, %ld kB at most (growth limit %ld kB)\n", base, end, peak, RssGrowthLimitKb);
+        const long base = rss[skip], end = rss.back(),
+                   peak = *std::max_element(rss.begin() + static_cast<long>(skip), rss.end());
+        std::printf(
+            "resident memory     %ld kB after warm-up, %ld kB at the end, %ld kB at most (growth limit %ld "
+            "kB)\n",
+            base, end, peak, RssGrowthLimitKb);
         pass = pass && end - base < RssGrowthLimitKb;
     }
 
     if (traffic) {
         const auto sent = static_cast<long>(sw.firmware().CanFramesSent());
-        const bool drained = WaitUntil([&] { return MessageCount.load() == sent && w.lblMessCount->text() == QString::number(sent); }, 5000);
+        const bool drained = WaitUntil(
+            [&] { return MessageCount.load() == sent && w.lblMessCount->text() == QString::number(sent); },
+            5000);
         const long counted = MessageCount.load();
-        std::printf("reports sent        %ld (%.0f per second, asked for %.0f)\n", sent, static_cast<double>(sent) / elapsedS, o.rate);
+        std::printf("reports sent        %ld (%.0f per second, asked for %.0f)\n", sent,
+                    static_cast<double>(sent) / elapsedS, o.rate);
         std::printf("MessageCount        %ld, label %s\n", counted, qPrintable(w.lblMessCount->text()));
         std::printf("lost                %ld\n", sent - counted);
         pass = pass && drained && sent > 0;

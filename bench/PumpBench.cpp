@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QLabel>
 #include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -54,8 +53,8 @@ bool AllShown(TfrmMain &w) {
 }
 
 void SetPumpRate(benchmark::State &state) {
-    state.counters["reports/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * BatchReports, benchmark::Counter::kIsRate);
+    state.counters["reports/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * BatchReports,
+                                                     benchmark::Counter::kIsRate);
 }
 
 void BM_PumpWindowThread(benchmark::State &state) {
@@ -116,17 +115,21 @@ void BM_ReportToLabelLatency(benchmark::State &state) {
             const CanReport report = BuildCanReport(f, 7, minute, 0, millisecond);
             const QString expected = ArrivalTimeText(7, minute, 0, millisecond);
             const auto start = std::chrono::steady_clock::now();
-            if (TheSimAdapter().InjectToHost(report.data(), report.size()) != report.size()) state.SkipWithError("link full");
+            if (TheSimAdapter().InjectToHost(report.data(), report.size()) != report.size())
+                state.SkipWithError("link full");
             if (!WaitUntil([&] { return w.lblTime->text() == expected; }, 2000)) {
                 state.SkipWithError("a report never reached the labels");
                 break;
             }
-            ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            ms.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
     }
     if (ms.empty()) return;
     std::sort(ms.begin(), ms.end());
-    auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<std::size_t>(q * static_cast<double>(ms.size())))]; };
+    auto at = [&](double q) {
+        return ms[std::min(ms.size() - 1, static_cast<std::size_t>(q * static_cast<double>(ms.size())))];
+    };
     state.counters["median_ms"] = at(0.5);
     state.counters["p99_ms"] = at(0.99);
     state.counters["max_ms"] = ms.back();

@@ -19,8 +19,10 @@ const MixedStream &Stream() {
 void SetRates(benchmark::State &state, const MixedStream &s, bool decoded) {
     const double iterations = static_cast<double>(state.iterations());
     if (decoded)
-        state.counters["reports/s"] = benchmark::Counter(iterations * static_cast<double>(s.goodReports), benchmark::Counter::kIsRate);
-    state.counters["MB/s"] = benchmark::Counter(iterations * static_cast<double>(s.bytes.size()) / 1e6, benchmark::Counter::kIsRate);
+        state.counters["reports/s"] =
+            benchmark::Counter(iterations * static_cast<double>(s.goodReports), benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = benchmark::Counter(iterations * static_cast<double>(s.bytes.size()) / 1e6,
+                                                benchmark::Counter::kIsRate);
 }
 
 void BM_ReassembleDecode(benchmark::State &state) {

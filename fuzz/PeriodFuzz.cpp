@@ -28,10 +28,14 @@ bool Reference(std::string_view t, int32_t &out) {
     unsigned __int128 v = 0;
     for (char c : rest) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
         if (v > 0xFFFFFFFFull) return false;
     }

@@ -42,7 +42,8 @@ struct Model {
                 const std::size_t total = work[p + 3] + 7u;
                 if (p + total <= work.size() && work[p + total - 2] == 0xAF && work[p + total - 1] == 0x5F) {
                     if (queue.size() < QueueCapacity)
-                        queue.emplace_back(work.begin() + static_cast<long>(p), work.begin() + static_cast<long>(p + total));
+                        queue.emplace_back(work.begin() + static_cast<long>(p),
+                                           work.begin() + static_cast<long>(p + total));
                     else
                         ++dropped;
                     p += total;
@@ -99,7 +100,8 @@ void TakeAndCheck(Reassembly &r, Model &m) {
     DecodeMessage(*msg, false, sink);
     FUZZ_CHECK(sink.calls <= 1);
     if (!Intact(expected)) FUZZ_CHECK(sink.calls == 0);
-    if (Intact(expected) && expected[2] != 11 && expected[2] != 12 && expected[2] <= 13) FUZZ_CHECK(sink.calls == 1);
+    if (Intact(expected) && expected[2] != 11 && expected[2] != 12 && expected[2] <= 13)
+        FUZZ_CHECK(sink.calls == 1);
     CheckingSink paused;
     DecodeMessage(*msg, true, paused);
     if (expected[2] == 11 || expected[2] == 12) FUZZ_CHECK(paused.calls == 0);

@@ -14,7 +14,8 @@ namespace {
 const std::string Dir = "/opt/brisklet/";
 
 bool Clean(const std::string &value) {
-    return value.size() <= SettingsTextLimit && value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+    return value.size() <= SettingsTextLimit &&
+           value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
 // A value the file can hold: printable, no blank at either end.

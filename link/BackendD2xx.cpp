@@ -1,8 +1,8 @@
 // The d2xx backend: the vendor's library, loaded at run time where the user has installed it. Nothing of
 // it is linked at build time, so Brisklet builds and runs on machines that have never seen it.
-#include "LinkBackend.h"
-
 #include <dlfcn.h>
+
+#include "LinkBackend.h"
 
 namespace {
 
@@ -35,16 +35,17 @@ bool LoadD2xxLibrary(const std::string &path, D2xxApi &api, std::string &why) {
     }
     D2xxApi loaded;
     std::string missing;
-    const bool complete = Resolve(library, "FT_ListDevices", loaded.FT_ListDevices, missing) &&
-                          Resolve(library, "FT_Open", loaded.FT_Open, missing) &&
-                          Resolve(library, "FT_Close", loaded.FT_Close, missing) &&
-                          Resolve(library, "FT_ResetDevice", loaded.FT_ResetDevice, missing) &&
-                          Resolve(library, "FT_SetTimeouts", loaded.FT_SetTimeouts, missing) &&
-                          Resolve(library, "FT_GetQueueStatus", loaded.FT_GetQueueStatus, missing) &&
-                          Resolve(library, "FT_GetStatus", loaded.FT_GetStatus, missing) &&
-                          Resolve(library, "FT_Read", loaded.FT_Read, missing) &&
-                          Resolve(library, "FT_Write", loaded.FT_Write, missing) &&
-                          Resolve(library, "FT_SetEventNotification", loaded.FT_SetEventNotification, missing);
+    const bool complete =
+        Resolve(library, "FT_ListDevices", loaded.FT_ListDevices, missing) &&
+        Resolve(library, "FT_Open", loaded.FT_Open, missing) &&
+        Resolve(library, "FT_Close", loaded.FT_Close, missing) &&
+        Resolve(library, "FT_ResetDevice", loaded.FT_ResetDevice, missing) &&
+        Resolve(library, "FT_SetTimeouts", loaded.FT_SetTimeouts, missing) &&
+        Resolve(library, "FT_GetQueueStatus", loaded.FT_GetQueueStatus, missing) &&
+        Resolve(library, "FT_GetStatus", loaded.FT_GetStatus, missing) &&
+        Resolve(library, "FT_Read", loaded.FT_Read, missing) &&
+        Resolve(library, "FT_Write", loaded.FT_Write, missing) &&
+        Resolve(library, "FT_SetEventNotification", loaded.FT_SetEventNotification, missing);
     if (!complete) {
         dlclose(library);
         why = "the library " + file + " is not a usable D2XX library: it lacks " + missing;

@@ -3,10 +3,6 @@
 // belongs to one thread and waits only through that thread's events.
 #include "BackendSerial.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +11,11 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <vector>
 
 #include "LinkBackend.h"
@@ -33,11 +34,10 @@ struct BaudEntry {
     speed_t code;
 };
 constexpr BaudEntry BaudTable[] = {
-    {1200, B1200},       {2400, B2400},       {4800, B4800},       {9600, B9600},
-    {19200, B19200},     {38400, B38400},     {57600, B57600},     {115200, B115200},
-    {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
-    {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
+    {1200, B1200},       {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},
+    {38400, B38400},     {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
+    {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
     {4000000, B4000000},
 };
 
@@ -235,11 +235,13 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     if (!BaudCode(settings_.baud, speed)) return FT_INVALID_PARAMETER;
 
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT || errno == ENXIO || errno == ENODEV ? FT_DEVICE_NOT_FOUND
-                                                                            : FT_DEVICE_NOT_OPENED;
+    if (fd < 0)
+        return errno == ENOENT || errno == ENXIO || errno == ENODEV ? FT_DEVICE_NOT_FOUND
+                                                                    : FT_DEVICE_NOT_OPENED;
     struct stat node {};
-    termios tio {};
-    if (!::isatty(fd) || ::fstat(fd, &node) != 0 || ::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &tio) != 0) {
+    termios tio{};
+    if (!::isatty(fd) || ::fstat(fd, &node) != 0 || ::ioctl(fd, TIOCEXCL) != 0 ||
+        ::tcgetattr(fd, &tio) != 0) {
         CloseQuietly(fd);
         return FT_DEVICE_NOT_OPENED;
     }
@@ -430,7 +432,9 @@ namespace {
 FT_STATUS SerialListDevices(void *pArg1, void *pArg2, DWORD Flags) {
     return TheSerialLink().ListDevices(pArg1, pArg2, Flags);
 }
-FT_STATUS SerialOpen(int deviceNumber, FT_HANDLE *pHandle) { return TheSerialLink().Open(deviceNumber, pHandle); }
+FT_STATUS SerialOpen(int deviceNumber, FT_HANDLE *pHandle) {
+    return TheSerialLink().Open(deviceNumber, pHandle);
+}
 FT_STATUS SerialClose(FT_HANDLE ftHandle) { return TheSerialLink().Close(ftHandle); }
 FT_STATUS SerialResetDevice(FT_HANDLE ftHandle) { return TheSerialLink().ResetDevice(ftHandle); }
 FT_STATUS SerialSetTimeouts(FT_HANDLE ftHandle, ULONG ReadTimeout, ULONG WriteTimeout) {

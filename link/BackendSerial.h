@@ -25,6 +25,8 @@
 //  - FT_SetEventNotification is accepted on an open handle and otherwise ignored: the receive thread polls.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -32,7 +34,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "D2xxTypes.h"
 
@@ -41,7 +42,7 @@
 constexpr uint32_t DefaultSerialBaud = 9600;
 
 struct SerialSettings {
-    std::string path;                // the node to open; empty: the first FTDI adapter found in sysfs
+    std::string path;  // the node to open; empty: the first FTDI adapter found in sysfs
     uint32_t baud = DefaultSerialBaud;
     std::string sysfsRoot = "/sys";  // where discovery looks (tests point it at a fake tree)
     std::string devRoot = "/dev";    // where discovered nodes live

@@ -9,7 +9,9 @@ FT_STATUS SimListDevices(void *pArg1, void *pArg2, DWORD Flags) {
     return TheSimAdapter().ListDevices(pArg1, pArg2, Flags);
 }
 
-FT_STATUS SimOpen(int deviceNumber, FT_HANDLE *pHandle) { return TheSimAdapter().Open(deviceNumber, pHandle); }
+FT_STATUS SimOpen(int deviceNumber, FT_HANDLE *pHandle) {
+    return TheSimAdapter().Open(deviceNumber, pHandle);
+}
 
 FT_STATUS SimClose(FT_HANDLE ftHandle) { return TheSimAdapter().Close(ftHandle); }
 

@@ -13,9 +13,9 @@ FT_STATUS NoGetStatus(FT_HANDLE, DWORD *, DWORD *, DWORD *) { return FT_INVALID_
 FT_STATUS NoReadWrite(FT_HANDLE, void *, DWORD, DWORD *) { return FT_INVALID_HANDLE; }
 FT_STATUS NoEventNotification(FT_HANDLE, DWORD, void *) { return FT_INVALID_HANDLE; }
 
-constexpr D2xxApi kNoLibrary{&NoListDevices, &NoOpen,        &NoHandleCall, &NoHandleCall,
-                             &NoSetTimeouts, &NoQueueStatus, &NoGetStatus,  &NoReadWrite,
-                             &NoReadWrite,   &NoEventNotification};
+constexpr D2xxApi kNoLibrary{
+    &NoListDevices, &NoOpen,      &NoHandleCall, &NoHandleCall, &NoSetTimeouts,
+    &NoQueueStatus, &NoGetStatus, &NoReadWrite,  &NoReadWrite,  &NoEventNotification};
 
 std::mutex sinkMutex;
 LinkErrorSink &Sink() {
@@ -46,13 +46,13 @@ uint8_t OutBuffer[LinkBufferSize];
 
 const char *LinkStatusText(FT_STATUS status) {
     switch (status) {
-    case FT_INVALID_HANDLE: return " - Invalid Handle...";
-    case FT_DEVICE_NOT_FOUND: return " - Device Not Found....";
-    case FT_DEVICE_NOT_OPENED: return " - Device Not Opened...";
-    case FT_IO_ERROR: return " - General IO Error...";
-    case FT_INSUFFICIENT_RESOURCES: return " - Insufficient Resources...";
-    case FT_INVALID_PARAMETER: return " - Invalid Parameter ...";
-    default: return "";
+        case FT_INVALID_HANDLE: return " - Invalid Handle...";
+        case FT_DEVICE_NOT_FOUND: return " - Device Not Found....";
+        case FT_DEVICE_NOT_OPENED: return " - Device Not Opened...";
+        case FT_IO_ERROR: return " - General IO Error...";
+        case FT_INSUFFICIENT_RESOURCES: return " - Insufficient Resources...";
+        case FT_INVALID_PARAMETER: return " - Invalid Parameter ...";
+        default: return "";
     }
 }
 

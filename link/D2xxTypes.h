@@ -31,12 +31,11 @@ struct D2xxApi {
     FT_STATUS (*FT_ResetDevice)(FT_HANDLE ftHandle) = nullptr;
     FT_STATUS (*FT_SetTimeouts)(FT_HANDLE ftHandle, ULONG ReadTimeout, ULONG WriteTimeout) = nullptr;
     FT_STATUS (*FT_GetQueueStatus)(FT_HANDLE ftHandle, DWORD *dwRxBytes) = nullptr;
-    FT_STATUS (*FT_GetStatus)(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwTxBytes,
-                              DWORD *dwEventDWord) = nullptr;
-    FT_STATUS (*FT_Read)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead,
-                         DWORD *lpBytesReturned) = nullptr;
-    FT_STATUS (*FT_Write)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite,
-                          DWORD *lpBytesWritten) = nullptr;
+    FT_STATUS (*FT_GetStatus)
+    (FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwTxBytes, DWORD *dwEventDWord) = nullptr;
+    FT_STATUS (*FT_Read)
+    (FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead, DWORD *lpBytesReturned) = nullptr;
+    FT_STATUS (*FT_Write)
+    (FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite, DWORD *lpBytesWritten) = nullptr;
     FT_STATUS (*FT_SetEventNotification)(FT_HANDLE ftHandle, DWORD Mask, void *Param) = nullptr;
 };
-

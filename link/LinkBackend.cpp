@@ -38,7 +38,8 @@ bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &wh
         parsed.kind = kind == "d2xx" ? LinkKind::D2xx : LinkKind::Serial;
         parsed.path = std::string(path);
     } else {
-        why = "unknown link '" + std::string(value) + "' (expected sim, d2xx, d2xx:PATH, serial or serial:PATH)";
+        why = "unknown link '" + std::string(value) +
+              "' (expected sim, d2xx, d2xx:PATH, serial or serial:PATH)";
         return false;
     }
     choice = parsed;
@@ -47,31 +48,31 @@ bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &wh
 
 bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
     switch (choice.kind) {
-    case LinkKind::Sim:
-        InstallD2xxApi(SimD2xxApi());
-        TheSimAdapter().Plug();
-        return true;
-    case LinkKind::D2xx:
-    case LinkKind::Auto: {
-        D2xxApi api;
-        std::string reason;
-        if (!LoadD2xxLibrary(choice.path, api, reason)) {
-            why = choice.kind == LinkKind::Auto
-                      ? "no adapter library found (" + reason + "); use --link=sim for the built-in emulator"
-                      : reason;
-            return false;
+        case LinkKind::Sim:
+            InstallD2xxApi(SimD2xxApi());
+            TheSimAdapter().Plug();
+            return true;
+        case LinkKind::D2xx:
+        case LinkKind::Auto: {
+            D2xxApi api;
+            std::string reason;
+            if (!LoadD2xxLibrary(choice.path, api, reason)) {
+                why = choice.kind == LinkKind::Auto ? "no adapter library found (" + reason +
+                                                          "); use --link=sim for the built-in emulator"
+                                                    : reason;
+                return false;
+            }
+            InstallD2xxApi(api);
+            return true;
         }
-        InstallD2xxApi(api);
-        return true;
-    }
-    case LinkKind::Serial: {
-        // The path may carry a baud rate: serial:/dev/ttyUSB0@115200, or serial:@115200 to discover.
-        SerialSettings settings;
-        if (!ParseSerialTarget(choice.path, settings, why)) return false;
-        TheSerialLink().Configure(settings);
-        InstallD2xxApi(SerialD2xxApi());
-        return true;
-    }
+        case LinkKind::Serial: {
+            // The path may carry a baud rate: serial:/dev/ttyUSB0@115200, or serial:@115200 to discover.
+            SerialSettings settings;
+            if (!ParseSerialTarget(choice.path, settings, why)) return false;
+            TheSerialLink().Configure(settings);
+            InstallD2xxApi(SerialD2xxApi());
+            return true;
+        }
     }
     why = "unknown link kind";
     return false;

@@ -65,7 +65,8 @@ RxEventObject &RxEvent() {
 
 std::unique_lock<std::mutex> TryEnterPresenceTick() { return std::unique_lock(PumpMutex, std::try_to_lock); }
 
-TEventThread::TEventThread(bool CreateSuspended, PassFn pass, void *context) : pass_(pass), context_(context) {
+TEventThread::TEventThread(bool CreateSuspended, PassFn pass, void *context)
+    : pass_(pass), context_(context) {
     setObjectName(QStringLiteral("receive"));
     SetFTEventNotification(FT_EVENT_RXCHAR, RxEvent().DriverParameter());
     if (!CreateSuspended) start(QThread::HighestPriority);

@@ -11,10 +11,9 @@
 //   dispatch window events.
 #pragma once
 
-#include <QThread>
-
 #include <pthread.h>
 
+#include <QThread>
 #include <atomic>
 #include <chrono>
 #include <mutex>

@@ -1,9 +1,7 @@
 #include "Commands.h"
 
 namespace {
-uint8_t Low8(int32_t v) {
-    return static_cast<uint8_t>(static_cast<uint32_t>(v) & 0xFF);
-}
+uint8_t Low8(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v) & 0xFF); }
 
 void PutId(const IdBytes &id, uint8_t *at) {
     at[0] = id.ID1;
@@ -17,9 +15,7 @@ uint8_t TransmitFlags(bool periodic, bool showFrame) {
     return static_cast<uint8_t>(FlagAlways | (periodic ? FlagPeriodic : 0) | (showFrame ? FlagShowFrame : 0));
 }
 
-uint8_t InfoByte(int count, bool extended) {
-    return Low8(count + (extended ? InfoExtendedFlag : 0));
-}
+uint8_t InfoByte(int count, bool extended) { return Low8(count + (extended ? InfoExtendedFlag : 0)); }
 
 int TimeInitPayload(int hour, int minute, int second, int millisecond, PayloadBuffer &out) {
     out[0] = Low8(hour);

@@ -68,7 +68,8 @@ void Reassembly::SaveMessage(const uint8_t *Data, int Count) {
     // CarryCount now counts the bytes after the last frame. A tail beyond the buffer would be dropped
     // by the next save's 1000-byte rule anyway; keep its last bytes and a count that still exceeds it.
     if (CarryCount > static_cast<int>(CarryBufferSize)) CarryCount = static_cast<int>(CarryBufferSize);
-    if (CarryCount > 0) std::memcpy(CarryBuffer, work_ + n - CarryCount, static_cast<std::size_t>(CarryCount));
+    if (CarryCount > 0)
+        std::memcpy(CarryBuffer, work_ + n - CarryCount, static_cast<std::size_t>(CarryCount));
 }
 
 bool Reassembly::TakeMessage(FrameBuffer &Msg) {

@@ -26,11 +26,11 @@
 #include "Frame.h"
 
 namespace reassembly {
-constexpr std::size_t MaxReadSize = 32768;        // the largest read the link delivers at once
+constexpr std::size_t MaxReadSize = 32768;  // the largest read the link delivers at once
 constexpr std::size_t CarryBufferSize = 16384;
-constexpr int CarryDropLimit = 1000;              // a carry longer than this is dropped at the next save
+constexpr int CarryDropLimit = 1000;  // a carry longer than this is dropped at the next save
 constexpr std::size_t WorkBufferSize = CarryDropLimit + MaxReadSize;
-constexpr std::size_t FrameBufferSize = 264;      // >= frame::MaxFrame, rounded up to a multiple of 8
+constexpr std::size_t FrameBufferSize = 264;  // >= frame::MaxFrame, rounded up to a multiple of 8
 constexpr std::size_t QueueCapacity = WorkBufferSize / frame::Overhead;
 static_assert(FrameBufferSize >= frame::MaxFrame);
 }  // namespace reassembly

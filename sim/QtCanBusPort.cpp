@@ -4,7 +4,6 @@
 #include <QCanBusDevice>
 #include <QCanBusFrame>
 #include <QMetaObject>
-
 #include <algorithm>
 
 namespace {
@@ -79,10 +78,13 @@ bool QtCanBusPort::Open(std::string &why) {
     context_ = new QObject;
     context_->moveToThread(&thread_);
     std::string failure;
-    QMetaObject::invokeMethod(context_, [&] {
-        std::lock_guard handoff(handoffMutex_);
-        OpenOnBusThread(failure);
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context_,
+        [&] {
+            std::lock_guard handoff(handoffMutex_);
+            OpenOnBusThread(failure);
+        },
+        Qt::BlockingQueuedConnection);
     bool created;
     {
         std::lock_guard handoff(handoffMutex_);
@@ -97,15 +99,19 @@ bool QtCanBusPort::Open(std::string &why) {
     QCanBusDevice::CanBusDeviceState state;
     {
         std::unique_lock lock(stateMutex_);
-        stateChanged_.wait_for(lock, ConnectTimeout, [&] { return state_ != QCanBusDevice::ConnectingState; });
+        stateChanged_.wait_for(lock, ConnectTimeout,
+                               [&] { return state_ != QCanBusDevice::ConnectingState; });
         state = state_;
     }
     if (state != QCanBusDevice::ConnectedState) {
         QString error;
-        QMetaObject::invokeMethod(context_, [&] {
-            std::lock_guard handoff(handoffMutex_);
-            error = device_->errorString();
-        }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            context_,
+            [&] {
+                std::lock_guard handoff(handoffMutex_);
+                error = device_->errorString();
+            },
+            Qt::BlockingQueuedConnection);
         {
             std::lock_guard handoff(handoffMutex_);
             why = "bus: " + choice_.plugin + ":" + choice_.interface + " did not connect" +
@@ -123,8 +129,8 @@ void QtCanBusPort::OpenOnBusThread(std::string &why) {
     const QString plugin = QString::fromStdString(choice_.plugin);
     const QStringList plugins = QCanBus::instance()->plugins();
     if (!plugins.contains(plugin)) {
-        why = "bus: no CAN plugin \"" + choice_.plugin + "\" (installed: " +
-              plugins.join(QStringLiteral(", ")).toStdString() + ")";
+        why = "bus: no CAN plugin \"" + choice_.plugin +
+              "\" (installed: " + plugins.join(QStringLiteral(", ")).toStdString() + ")";
         return;
     }
     QString error;
@@ -161,14 +167,17 @@ void QtCanBusPort::Close() {
         wakePending_ = false;
     }
     if (!thread_.isRunning()) return;
-    QMetaObject::invokeMethod(context_, [this] {
-        std::lock_guard handoff(handoffMutex_);
-        if (device_) {
-            device_->disconnectDevice();
-            delete device_;
-            device_ = nullptr;
-        }
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context_,
+        [this] {
+            std::lock_guard handoff(handoffMutex_);
+            if (device_) {
+                device_->disconnectDevice();
+                delete device_;
+                device_ = nullptr;
+            }
+        },
+        Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
     delete context_;
@@ -185,7 +194,8 @@ bool QtCanBusPort::Transmit(const CanFrameSpec &frame) {
     ++count_;
     if (!wakePending_) {
         wakePending_ = true;
-        QMetaObject::invokeMethod(context_, [this] { Drain(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context_, [this] { Drain(); }, Qt::QueuedConnection);
     }
     return true;
 }
@@ -203,8 +213,10 @@ void QtCanBusPort::Drain() {
             head_ = (head_ + 1) % QueueCapacity;
             --count_;
         }
-        if (device_ && device_->writeFrame(ToQtFrame(frame))) written_.fetch_add(1);
-        else dropped_.fetch_add(1);
+        if (device_ && device_->writeFrame(ToQtFrame(frame)))
+            written_.fetch_add(1);
+        else
+            dropped_.fetch_add(1);
     }
 }
 
@@ -214,7 +226,9 @@ void QtCanBusPort::ReadAll() {
         const QCanBusFrame frame = device_->readFrame();
         if (frame.hasLocalEcho()) continue;  // our own frame coming back, not another node's
         CanFrameSpec spec;
-        if (ToSpec(frame, spec)) DeliverFrame(spec);
-        else if (const uint8_t flags = ErrorFlagsOf(frame)) DeliverError(flags);
+        if (ToSpec(frame, spec))
+            DeliverFrame(spec);
+        else if (const uint8_t flags = ErrorFlagsOf(frame))
+            DeliverError(flags);
     }
 }

@@ -18,7 +18,6 @@
 
 #include <QCanBusDevice>
 #include <QThread>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -44,7 +43,9 @@ public:
     bool Transmit(const CanFrameSpec &frame) override;
 
     uint64_t FramesWritten() const { return written_.load(); }
-    uint64_t FramesDropped() const { return dropped_.load(); }  // queue full, closed, or refused by the device
+    uint64_t FramesDropped() const {
+        return dropped_.load();
+    }  // queue full, closed, or refused by the device
 
 private:
     void OpenOnBusThread(std::string &why);  // bus thread
@@ -53,8 +54,8 @@ private:
 
     BusChoice choice_;
     QThread thread_;
-    QObject *context_ = nullptr;        // lives on thread_; queued calls run in its name
-    QCanBusDevice *device_ = nullptr;   // lives on thread_; touched only there
+    QObject *context_ = nullptr;       // lives on thread_; queued calls run in its name
+    QCanBusDevice *device_ = nullptr;  // lives on thread_; touched only there
 
     // Held by the bus thread's side of Open and Close and by their caller reading the outcome, so the
     // hand-over is visible to race checkers that cannot see into Qt's blocking queued call.

@@ -144,16 +144,13 @@ FT_STATUS SimAdapter::Close(FT_HANDLE ftHandle) {
     std::lock_guard signal(signalMutex_);
     std::lock_guard lock(mutex_);
     switch (StateOf(ftHandle)) {
-    case HandleState::Open:
-        openHandle_ = 0;
-        DropHandleLocked();
-        changed_.notify_all();  // a read or write waiting on this handle ends now
-        return FT_OK;
-    case HandleState::Lost:
-        lostHandle_ = 0;
-        return FT_OK;
-    case HandleState::Invalid:
-        break;
+        case HandleState::Open:
+            openHandle_ = 0;
+            DropHandleLocked();
+            changed_.notify_all();  // a read or write waiting on this handle ends now
+            return FT_OK;
+        case HandleState::Lost: lostHandle_ = 0; return FT_OK;
+        case HandleState::Invalid: break;
     }
     return FT_INVALID_HANDLE;
 }
@@ -192,8 +189,7 @@ FT_STATUS SimAdapter::GetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes) {
     return FT_OK;
 }
 
-FT_STATUS SimAdapter::GetStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwTxBytes,
-                                DWORD *dwEventDWord) {
+FT_STATUS SimAdapter::GetStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwTxBytes, DWORD *dwEventDWord) {
     FT_STATUS status;
     if (InjectedFault(SimOp::GetStatus, status)) return status;
     if (dwRxBytes == nullptr || dwTxBytes == nullptr || dwEventDWord == nullptr) return FT_INVALID_PARAMETER;

@@ -162,10 +162,10 @@ private:
     void DeliverToFirmware();
     void SignalHost();
 
-    mutable std::mutex mutex_;           // every field below that is not atomic
-    std::condition_variable changed_;    // bytes moved, handle closed or lost, plug state changed
-    std::mutex signalMutex_;             // held across Signal(); taken before mutex_
-    std::recursive_mutex deliveryMutex_; // one firmware delivery at a time, in order; taken first
+    mutable std::mutex mutex_;            // every field below that is not atomic
+    std::condition_variable changed_;     // bytes moved, handle closed or lost, plug state changed
+    std::mutex signalMutex_;              // held across Signal(); taken before mutex_
+    std::recursive_mutex deliveryMutex_;  // one firmware delivery at a time, in order; taken first
 
     bool plugged_ = false;
     uintptr_t nextHandle_;

@@ -34,10 +34,14 @@ bool ParseTrafficRates(std::string_view text, TrafficRates &rates, std::string &
             why = "traffic: bad rate \"" + std::string(value) + "\"";
             return false;
         }
-        if (name == "frames") parsed.canFrames = rate;
-        else if (name == "errors") parsed.busErrors = rate;
-        else if (name == "stray") parsed.strayBytes = rate;
-        else if (name == "broken") parsed.brokenFrames = rate;
+        if (name == "frames")
+            parsed.canFrames = rate;
+        else if (name == "errors")
+            parsed.busErrors = rate;
+        else if (name == "stray")
+            parsed.strayBytes = rate;
+        else if (name == "broken")
+            parsed.brokenFrames = rate;
         else {
             why = "traffic: unknown kind \"" + std::string(name) + "\" (frames, errors, stray, broken)";
             return false;
@@ -138,51 +142,50 @@ void EmulatedFirmware::Act(const uint8_t *f) {
     const uint8_t *p = f + 4;
     const std::size_t length = f[3];
     switch (f[2]) {
-    case frame::TimeInitialization:
-        if (length >= 5) SetClock(p[0], p[1], p[2], p[3] * 256 + p[4]);
-        break;
-    case frame::CanInitialization:
-        if (BusSettingsFromPayload(p, length, bus_)) {
-            controllerOn_ = true;
-            paused_ = false;
-            if (bus_.Listening()) StopSlots();
-        }
-        break;
-    case frame::McInitialization:
-        if (FilterFromPayload(p, length, filter_)) receiving_ = true;
-        break;
-    case frame::OutInitialization: {
-        SlotSetup setup;
-        if (!SlotFromPayload(p, length, setup)) break;
-        Slot &slot = slots_[setup.slot];
-        slot.setup = setup;
-        slot.running = setup.enabled && controllerOn_ && !bus_.Listening();
-        slot.due = Clock::now();
-        ++slotGeneration_;
-        slotsChanged_.notify_all();
-        break;
-    }
-    case frame::OutDisable:
-        if (length >= 1 && p[0] < SlotCount) {
-            slots_[p[0]].running = false;
+        case frame::TimeInitialization:
+            if (length >= 5) SetClock(p[0], p[1], p[2], p[3] * 256 + p[4]);
+            break;
+        case frame::CanInitialization:
+            if (BusSettingsFromPayload(p, length, bus_)) {
+                controllerOn_ = true;
+                paused_ = false;
+                if (bus_.Listening()) StopSlots();
+            }
+            break;
+        case frame::McInitialization:
+            if (FilterFromPayload(p, length, filter_)) receiving_ = true;
+            break;
+        case frame::OutInitialization: {
+            SlotSetup setup;
+            if (!SlotFromPayload(p, length, setup)) break;
+            Slot &slot = slots_[setup.slot];
+            slot.setup = setup;
+            slot.running = setup.enabled && controllerOn_ && !bus_.Listening();
+            slot.due = Clock::now();
             ++slotGeneration_;
             slotsChanged_.notify_all();
+            break;
         }
-        break;
-    case frame::McDisable:
-        receiving_ = false;
-        StopSlots();
-        break;
-    case frame::CanDisable:
-        controllerOn_ = false;
-        paused_ = false;
-        StopSlots();
-        break;
-    case frame::Pause:
-        if (length >= 1) paused_ = p[0] != PauseOff;
-        break;
-    default:
-        break;
+        case frame::OutDisable:
+            if (length >= 1 && p[0] < SlotCount) {
+                slots_[p[0]].running = false;
+                ++slotGeneration_;
+                slotsChanged_.notify_all();
+            }
+            break;
+        case frame::McDisable:
+            receiving_ = false;
+            StopSlots();
+            break;
+        case frame::CanDisable:
+            controllerOn_ = false;
+            paused_ = false;
+            StopSlots();
+            break;
+        case frame::Pause:
+            if (length >= 1) paused_ = p[0] != PauseOff;
+            break;
+        default: break;
     }
 }
 
@@ -345,12 +348,14 @@ void EmulatedFirmware::StopGenerator() {
 // Each kind keeps its own schedule; the thread sleeps until the earliest one is due.
 void EmulatedFirmware::Generate(TrafficRates rates) {
     enum Kind { Frames, Errors, Stray, Broken, KindCount };
-    const double perSecond[KindCount] = {rates.canFrames, rates.busErrors, rates.strayBytes, rates.brokenFrames};
+    const double perSecond[KindCount] = {rates.canFrames, rates.busErrors, rates.strayBytes,
+                                         rates.brokenFrames};
     Clock::time_point due[KindCount];
     Clock::duration period[KindCount];
     const auto start = Clock::now();
     for (int k = 0; k < KindCount; ++k) {
-        period[k] = perSecond[k] > 0 ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / perSecond[k]))
+        period[k] = perSecond[k] > 0 ? std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(1.0 / perSecond[k]))
                                      : Clock::duration::max();
         due[k] = perSecond[k] > 0 ? start + period[k] : Clock::time_point::max();
     }

@@ -66,7 +66,7 @@ struct Reassembly;
 struct TrafficRates {
     double canFrames = 0;
     double busErrors = 0;
-    double strayBytes = 0;   // runs of stray bytes
+    double strayBytes = 0;  // runs of stray bytes
     double brokenFrames = 0;
 };
 
@@ -130,12 +130,12 @@ private:
 
     bool Inject(const uint8_t *data, std::size_t count);
     void Generate(TrafficRates rates);
-    void Act(const uint8_t *frame);                    // state lock held
-    void StopSlots();                                  // state lock held
+    void Act(const uint8_t *frame);  // state lock held
+    void StopSlots();                // state lock held
     CanReport StampedReport(const CanFrameSpec &frame) const;
-    void ReportLocked(const CanFrameSpec &frame);      // state lock held
-    void TransmitLocked(const Slot &slot);             // state lock held
-    void PowerOnStateLocked();                         // state lock held
+    void ReportLocked(const CanFrameSpec &frame);  // state lock held
+    void TransmitLocked(const Slot &slot);         // state lock held
+    void PowerOnStateLocked();                     // state lock held
     void EnsureWorker();
     void StopWorker();
     void RunSlots();

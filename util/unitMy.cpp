@@ -4,7 +4,6 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
-
 #include <chrono>
 #include <thread>
 
@@ -83,8 +82,7 @@ int ParseHexBytes(std::string_view Text, uint8_t (&Data)[8]) {
 
 uint32_t GetTickCount() {
     using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 namespace {

@@ -49,7 +49,8 @@ void TfrmMain::WireControls() {
         if (QThread::currentThread() == thread())
             ErrorMessages(text);
         else
-            QMetaObject::invokeMethod(this, [this, text] { ErrorMessages(text); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, text] { ErrorMessages(text); }, Qt::QueuedConnection);
     });
 
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);

@@ -5,7 +5,6 @@
 
 #include <QMainWindow>
 #include <QString>
-
 #include <atomic>
 #include <cstdint>
 
@@ -50,8 +49,8 @@ public:
     void Timer1Timer();
 
     // ---- Receive thread and pump ----
-    void ReceiveData();            // receive thread
-    void FTReceiveFileExecute();   // the pump; receive thread or Ctrl+R
+    void ReceiveData();           // receive thread
+    void FTReceiveFileExecute();  // the pump; receive thread or Ctrl+R
 
     // ---- Command encoder ----
     bool CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]);
@@ -70,15 +69,15 @@ public:
     // ---- Transmission and slot stop ----
     void btnSend0Click();
     void SendCanData(int Slot);
-    void TransmitCanData(int Slot, int32_t Period, uint8_t Flags, bool Remote, uint32_t Identifier,
-                         int Count, const uint8_t (&Data)[8]);
+    void TransmitCanData(int Slot, int32_t Period, uint8_t Flags, bool Remote, uint32_t Identifier, int Count,
+                         const uint8_t (&Data)[8]);
     void StopCanData(uint8_t Slot);
     void DisableTransmit();
     void btnStop0Click();
 
     // ---- Receive display and counters ----
-    void ReceiveCanData(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
-                        uint8_t Info, const uint8_t (&Data)[8]);
+    void ReceiveCanData(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
+                        const uint8_t (&Data)[8]);
     void CanCountClear();
     void CanCountShow();
     void CanErrorClear();
@@ -139,8 +138,8 @@ private:
     void WireControls();   // Main.cpp: signals to handlers
     void StartReceiveThread();  // MainReceive.cpp: last step of window creation
     void StopReceiveThread();   // MainReceive.cpp: before the window goes away; safe to call twice
-    void LoadSettings();   // MainSettings.cpp: steps 2..8 of start-up
-    void SaveSettings();   // MainSettings.cpp: step 3 of closing, with the error box on failure
+    void LoadSettings();        // MainSettings.cpp: steps 2..8 of start-up
+    void SaveSettings();        // MainSettings.cpp: step 3 of closing, with the error box on failure
 
     QString settingsPath_;
     bool shown_ = false;

@@ -21,13 +21,9 @@ namespace {
 // The adapter needs this long to digest one command before the next of a sequence.
 constexpr std::chrono::milliseconds CommandSpacing{100};
 
-void WaitBetweenCommands() {
-    Delay(static_cast<uint32_t>(CommandSpacing.count()));
-}
+void WaitBetweenCommands() { Delay(static_cast<uint32_t>(CommandSpacing.count())); }
 
-bool Ticked(const QAbstractButton *b) {
-    return b != nullptr && b->isChecked();
-}
+bool Ticked(const QAbstractButton *b) { return b != nullptr && b->isChecked(); }
 
 // The hex parsers work on 8-bit characters; anything outside Latin-1 becomes '?', a non-digit.
 std::string EditText(const QLineEdit *edit) {
@@ -77,9 +73,7 @@ void TfrmMain::GetCANBTx(uint8_t &T1, uint8_t &T2, uint8_t &T3, uint8_t &Mode) {
     }
 }
 
-uint8_t TfrmMain::DriverSpeed() {
-    return Ticked(HighSpeed) ? TransceiverHighSpeed : TransceiverLowSpeed;
-}
+uint8_t TfrmMain::DriverSpeed() { return Ticked(HighSpeed) ? TransceiverHighSpeed : TransceiverLowSpeed; }
 
 // Each handler builds into a buffer of its own: a second sequence started inside one of the waits
 // interleaves its commands with ours without sharing any payload.

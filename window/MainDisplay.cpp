@@ -77,7 +77,8 @@ void TfrmMain::CanErrorInc(uint8_t Flags) {
 
 void TfrmMain::CanErrorShow() {
     if (!lblMessError) return;
-    const int32_t sum = StuffErrorCount.load() + CrcErrorCount.load() + FormErrorCount.load() + AckErrorCount.load();
+    const int32_t sum =
+        StuffErrorCount.load() + CrcErrorCount.load() + FormErrorCount.load() + AckErrorCount.load();
     lblMessError->setText(QString::number(sum));
     lblMessError->setToolTip(ErrorHintText());
 }

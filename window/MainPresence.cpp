@@ -13,9 +13,9 @@ public:
     void SetPresenceTitle(const char *title) override { w_.setWindowTitle(QString::fromLatin1(title)); }
     void SetActionEnabled(Action action, bool enabled) override {
         switch (action) {
-        case Action::PortConfigure: w_.FTPort_Configure->setEnabled(enabled); break;
-        case Action::SendFile: w_.FTSendFile->setEnabled(enabled); break;
-        case Action::ReceiveFile: w_.FTReceiveFile->setEnabled(enabled); break;
+            case Action::PortConfigure: w_.FTPort_Configure->setEnabled(enabled); break;
+            case Action::SendFile: w_.FTSendFile->setEnabled(enabled); break;
+            case Action::ReceiveFile: w_.FTReceiveFile->setEnabled(enabled); break;
         }
     }
 

@@ -13,7 +13,6 @@
 #include <QMetaObject>
 #include <QStatusBar>
 #include <QThread>
-
 #include <cstring>
 #include <memory>
 
@@ -86,7 +85,8 @@ void Apply(TfrmMain &w, const WindowChanges &c) {
     if (c.count) w.CanCountShow();
     if (c.errors) w.CanErrorShow();
     if (c.status >= 0 && w.StatusPanel1)
-        w.StatusPanel1->setText(QLatin1String("  ") + QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]));
+        w.StatusPanel1->setText(QLatin1String("  ") +
+                                QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]));
 }
 
 // The one pump body; the caller holds PumpMutex. Returns the number of bytes read.

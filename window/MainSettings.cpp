@@ -1,12 +1,11 @@
 // Brisklet.INI: read at start-up into the controls, written back at closing.
-#include "Main.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVariant>
 
+#include "Main.h"
 #include "MessageBoxes.h"
 #include "Settings.h"
 

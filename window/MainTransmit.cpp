@@ -12,9 +12,7 @@
 
 namespace {
 
-bool Ticked(const QAbstractButton *b) {
-    return b != nullptr && b->isChecked();
-}
+bool Ticked(const QAbstractButton *b) { return b != nullptr && b->isChecked(); }
 
 std::string EditText(const QLineEdit *edit) {
     return edit ? edit->text().toLatin1().toStdString() : std::string();
@@ -22,9 +20,7 @@ std::string EditText(const QLineEdit *edit) {
 
 }  // namespace
 
-void TfrmMain::btnSend0Click() {
-    SendCanData(0);
-}
+void TfrmMain::btnSend0Click() { SendCanData(0); }
 
 void TfrmMain::SendCanData(int Slot) {
     if (!DevicePresent.load()) {
@@ -72,6 +68,4 @@ void TfrmMain::DisableTransmit() {
     for (int slot = 0; slot < NumTransmitSlots; ++slot) StopCanData(static_cast<uint8_t>(slot));
 }
 
-void TfrmMain::btnStop0Click() {
-    StopCanData(0);
-}
+void TfrmMain::btnStop0Click() { StopCanData(0); }

@@ -5,7 +5,6 @@
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,7 +71,8 @@ std::string CutText(const char *value) {
     return text;
 }
 
-std::string ReadText(const CSimpleIniA &ini, const char *section, const char *key, const std::string &fallback) {
+std::string ReadText(const CSimpleIniA &ini, const char *section, const char *key,
+                     const std::string &fallback) {
     const char *value = ini.GetValue(section, key, nullptr);
     return value ? CutText(value) : fallback;
 }

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
-
 #include <string>
 
 #ifndef BRISKLET_ADAPTER_PATH

@@ -1,8 +1,7 @@
 // The d2xx backend loads a library with dlopen; here it loads the stand-in built beside the tests and
 // checks that the wrapper's arguments arrive exactly as the vendor's functions expect them.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 

@@ -73,7 +73,8 @@ TEST_F(D2XXUnitTest, EachStatusHasItsExactText) {
 
 TEST_F(D2XXUnitTest, StatusesOutsideOneToSixAreSilentAndKeepTheNumber) {
     LinkErrorSerial = 41;
-    for (FT_STATUS status : {FT_STATUS{0}, FT_STATUS{7}, FT_STATUS{18}, FT_STATUS{0x80000000u}, ~FT_STATUS{0}})
+    for (FT_STATUS status :
+         {FT_STATUS{0}, FT_STATUS{7}, FT_STATUS{18}, FT_STATUS{0x80000000u}, ~FT_STATUS{0}})
         ReportLinkError("FT_Write", status);
     EXPECT_TRUE(Lines().empty());
     EXPECT_EQ(LinkErrorSerial.load(), 41);
@@ -116,7 +117,8 @@ TEST_F(D2XXUnitTest, EachOperationReportsUnderItsName) {
     std::vector<std::string> expected;
     for (const Row &row : rows) {
         row.call();
-        expected.push_back("(" + std::to_string(expected.size() + 1) + ") " + row.name + " - Invalid Handle...");
+        expected.push_back("(" + std::to_string(expected.size() + 1) + ") " + row.name +
+                           " - Invalid Handle...");
     }
     SetFTEventNotification(FT_EVENT_RXCHAR, nullptr);
     EXPECT_EQ(Lines(), expected);

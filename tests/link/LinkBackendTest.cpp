@@ -1,7 +1,6 @@
 // The --link= option and what installing each choice does to the D2XX table.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include "LinkBackend.h"
 #include "LinkTestSupport.h"

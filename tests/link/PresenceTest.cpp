@@ -70,7 +70,8 @@ protected:
     void SetUp() override {
         script = &s;
         saved = FtApi;
-        InstallD2xxApi({&List, &Open, &Close, &Reset, &Timeouts, &Queue, &Status, &ReadWrite, &ReadWrite, &Notify});
+        InstallD2xxApi(
+            {&List, &Open, &Close, &Reset, &Timeouts, &Queue, &Status, &ReadWrite, &ReadWrite, &Notify});
         SetLinkErrorSink([this](const std::string &line) { s.errorLines.push_back(line); });
         DevicePresent.store(false);
     }

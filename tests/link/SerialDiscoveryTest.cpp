@@ -1,7 +1,6 @@
 // Finding an FTDI adapter through sysfs, on a fake tree shaped like the kernel's, and choosing the serial
 // backend from the command line's value.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -51,8 +50,8 @@ protected:
 
 TEST_F(FakeSysfs, FirstFtdiTtyOnFtdiSioWins) {
     EXPECT_EQ(FindFtdiTty(Root(), DevRoot()), "");
-    AddTty(0, "067b", "pl2303");   // another maker's chip
-    AddTty(1, "0403", "pl2303");   // FTDI's id, another driver
+    AddTty(0, "067b", "pl2303");  // another maker's chip
+    AddTty(1, "0403", "pl2303");  // FTDI's id, another driver
     EXPECT_EQ(FindFtdiTty(Root(), DevRoot()), "");
     AddTty(10, "0403", "ftdi_sio");
     AddTty(2, "0403", "ftdi_sio");  // lower number than 10, though it sorts after it as text
@@ -125,14 +124,14 @@ TEST_P(SerialTarget, PathAndRate) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SerialTarget,
-    ::testing::Values(TargetRow{"", true, "", DefaultSerialBaud}, TargetRow{"@115200", true, "", 115200},
-                      TargetRow{"/dev/ttyUSB1", true, "/dev/ttyUSB1", DefaultSerialBaud},
-                      TargetRow{"/dev/ttyUSB1@3000000", true, "/dev/ttyUSB1", 3000000},
-                      TargetRow{"/tmp/a@b/tty", true, "/tmp/a@b/tty", DefaultSerialBaud},
-                      TargetRow{"/dev/ttyUSB1@123", false, "untouched", 0},
-                      TargetRow{"/dev/ttyUSB1@99999999999", false, "untouched", 0}));
+INSTANTIATE_TEST_SUITE_P(Rows, SerialTarget,
+                         ::testing::Values(TargetRow{"", true, "", DefaultSerialBaud},
+                                           TargetRow{"@115200", true, "", 115200},
+                                           TargetRow{"/dev/ttyUSB1", true, "/dev/ttyUSB1", DefaultSerialBaud},
+                                           TargetRow{"/dev/ttyUSB1@3000000", true, "/dev/ttyUSB1", 3000000},
+                                           TargetRow{"/tmp/a@b/tty", true, "/tmp/a@b/tty", DefaultSerialBaud},
+                                           TargetRow{"/dev/ttyUSB1@123", false, "untouched", 0},
+                                           TargetRow{"/dev/ttyUSB1@99999999999", false, "untouched", 0}));
 
 TEST(SerialInstall, FillsTheTableAndRefusesABadRate) {
     const D2xxApi saved = FtApi;

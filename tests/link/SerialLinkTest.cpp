@@ -1,6 +1,5 @@
 // The serial backend on a pseudo-terminal made by the test: the test writes and reads the adapter's side.
 #include <gtest/gtest.h>
-
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -73,7 +72,8 @@ protected:
 TEST_F(SerialOnPty, RawBytesTravelUnchangedBothWays) {
     OpenLink();
     // Bytes a cooked terminal would eat or change: NUL, ^C, ^D, XON/XOFF, CR, LF, DEL, 0xFF.
-    const std::vector<uint8_t> awkward{0xFA, 0xF5, 0x00, 0x03, 0x04, 0x11, 0x13, 0x0D, 0x0A, 0x7F, 0xFF, 0xAF, 0x5F};
+    const std::vector<uint8_t> awkward{0xFA, 0xF5, 0x00, 0x03, 0x04, 0x11, 0x13,
+                                       0x0D, 0x0A, 0x7F, 0xFF, 0xAF, 0x5F};
     ASSERT_EQ(pty.Send(awkward), awkward.size());
     EXPECT_EQ(ReadLink(awkward.size()), awkward);
 
@@ -101,8 +101,9 @@ TEST_F(SerialOnPty, RandomStreamsArriveWholeAndInOrder) {
         const auto start = Clock::now();
         while (sent < toAdapter.size() && Since(start) < milliseconds(5000)) {
             DWORD n = 0;
-            EXPECT_EQ(link.Write(handle, toAdapter.data() + sent, static_cast<DWORD>(toAdapter.size() - sent), &n),
-                      FT_OK);
+            EXPECT_EQ(
+                link.Write(handle, toAdapter.data() + sent, static_cast<DWORD>(toAdapter.size() - sent), &n),
+                FT_OK);
             sent += n;
         }
     });
@@ -284,7 +285,8 @@ TEST_F(SerialOnPty, CloseWhileAReadWaitsEndsTheReadAtOnce) {
         status = link.Read(reading, buffer, sizeof buffer, &n);
         done.store(true);
     });
-    std::this_thread::sleep_for(milliseconds(100));  // let it settle into its wait; not needed for correctness
+    std::this_thread::sleep_for(
+        milliseconds(100));  // let it settle into its wait; not needed for correctness
     const auto start = Clock::now();
     ASSERT_EQ(link.Close(handle), FT_OK);
     handle = nullptr;

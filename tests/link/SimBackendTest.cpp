@@ -16,7 +16,7 @@ protected:
 };
 
 TEST_F(SimBackendTest, SearchFindLoseAndFindAgain) {
-    ShowLinkErrors = false;  // as every presence tick does
+    ShowLinkErrors = false;             // as every presence tick does
     EXPECT_NE(CloseFTDevice(), FT_OK);  // the null handle before any open
     EXPECT_NE(OpenFTDevice(), FT_OK);   // nothing plugged in
     EXPECT_EQ(LinkHandle.load(), nullptr);

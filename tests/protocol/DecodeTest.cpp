@@ -17,8 +17,9 @@ struct Recorder final : DecodeSink {
     std::vector<std::string> events;
     void CanFrame(int h, int m, int s, int ms, uint32_t id, uint8_t info, const uint8_t (&d)[8]) override {
         char text[96];
-        std::snprintf(text, sizeof text, "can %d:%d:%d.%d id=%X info=%02X data=%02X%02X%02X%02X%02X%02X%02X%02X", h, m,
-                      s, ms, id, info, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+        std::snprintf(text, sizeof text,
+                      "can %d:%d:%d.%d id=%X info=%02X data=%02X%02X%02X%02X%02X%02X%02X%02X", h, m, s, ms,
+                      id, info, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
         events.emplace_back(text);
     }
     void BusError(uint8_t flags) override { events.push_back("error " + std::to_string(flags)); }
@@ -97,8 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         Vector{"ReservedReport", Frame(0x05, {}), {"  Res"}},
         Vector{"ReadyReport", Frame(0x00, {}), {"  Adaptor Ready"}},
         Vector{"InitReportWithPayload", Frame(0x01, {1, 2, 3}), {"  CAN Initialization"}},
-        Vector{"Type14Ignored", Frame(14, {1}), {}},
-        Vector{"Type255Ignored", Frame(255, {}), {}},
+        Vector{"Type14Ignored", Frame(14, {1}), {}}, Vector{"Type255Ignored", Frame(255, {}), {}},
         Vector{"WrongStart", {0xFA, 0xF4, 0x0A, 0x00, 0x0A, 0xAF, 0x5F}, {}},
         Vector{"WrongChecksum", {0xFA, 0xF5, 0x0A, 0x00, 0x0B, 0xAF, 0x5F}, {}},
         // The longest frame's checksum lies past index 255.

@@ -28,9 +28,7 @@ struct Row {
     Bytes frame;
 };
 
-void PrintTo(const Row &r, std::ostream *os) {
-    *os << r.name;
-}
+void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
 
 class EncoderRows : public ::testing::TestWithParam<Row> {};
 

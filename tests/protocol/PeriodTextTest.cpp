@@ -12,9 +12,7 @@ struct Row {
     std::optional<int32_t> value;  // nullopt: must fail
 };
 
-void PrintTo(const Row &r, std::ostream *os) {
-    *os << '"' << r.text << '"';
-}
+void PrintTo(const Row &r, std::ostream *os) { *os << '"' << r.text << '"'; }
 
 class PeriodTextRows : public ::testing::TestWithParam<Row> {};
 

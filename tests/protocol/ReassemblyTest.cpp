@@ -65,39 +65,45 @@ class ReassemblySplits : public ::testing::TestWithParam<SplitCase> {};
 TEST_P(ReassemblySplits, FramesAndCarry) {
     const SplitCase &c = GetParam();
     Stream s;
-    for (std::size_t i = 0; i < c.reads.size(); ++i) EXPECT_EQ(s.Read(c.reads[i]), c.frames[i]) << "read " << i;
+    for (std::size_t i = 0; i < c.reads.size(); ++i)
+        EXPECT_EQ(s.Read(c.reads[i]), c.frames[i]) << "read " << i;
     EXPECT_EQ(s.Carry(), c.carry);
 }
 
 const Bytes Three = Frame(0x0B, Bytes(19, 0x33));
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReassemblySplits,
-    ::testing::Values(
-        SplitCase{"OneFrame", {Disable}, {{Disable}}, {}},
-        SplitCase{"StrayThenCarry",
-                  {Bytes{0x00, 0xFA, 0xF5, 0x06, 0x00, 0x06, 0xAF, 0x5F, 0xFA, 0xF5, 0x0A}, Bytes{0x01, 0xFF, 0xF4, 0xAF, 0x5F}},
-                  {{Disable}, {PauseOn}},
-                  {}},
-        SplitCase{"TwoAndAPart",
-                  {Cat({Disable, PauseOn, Bytes(Three.begin(), Three.begin() + 10)}), Bytes(Three.begin() + 10, Three.end())},
-                  {{Disable, PauseOn}, {Three}},
-                  {}},
-        SplitCase{"SplitAfterFirstByte", {Bytes{0xFA}, Bytes(Disable.begin() + 1, Disable.end())}, {{}, {Disable}}, {}},
-        SplitCase{"StrayBeforeAndAfter",
-                  {Cat({Bytes{1, 2, 3}, Disable, Bytes{4, 5, 6}}), Cat({PauseOn})},
-                  {{Disable}, {PauseOn}},
-                  {}},
-        SplitCase{"StrayAfterStaysCarried", {Cat({Disable, Bytes{4, 5, 6}})}, {{Disable}}, {4, 5, 6}},
-        SplitCase{"EndsOnFrameEnd", {Disable, PauseOn}, {{Disable}, {PauseOn}}, {}},
-        SplitCase{"LengthReachesPastRead",
-                  {Bytes{0xFA, 0xF5, 0x0A, 0x05, 1, 2}, Bytes{3, 4, 5, 0x0F, 0xAF, 0x5F}},
-                  {{}, {Bytes{0xFA, 0xF5, 0x0A, 0x05, 1, 2, 3, 4, 5, 0x0F, 0xAF, 0x5F}}},
-                  {}},
-        SplitCase{"WrongEndPairSkipsOne",
-                  {Cat({Bytes{0xFA, 0xF5, 0x00, 0x00, 0x00, 0x12, 0x34}, Disable})},
-                  {{Disable}},
-                  {}},
-        SplitCase{"EmptyRead", {Bytes{}}, {{}}, {}}),
+    ::testing::Values(SplitCase{"OneFrame", {Disable}, {{Disable}}, {}},
+                      SplitCase{"StrayThenCarry",
+                                {Bytes{0x00, 0xFA, 0xF5, 0x06, 0x00, 0x06, 0xAF, 0x5F, 0xFA, 0xF5, 0x0A},
+                                 Bytes{0x01, 0xFF, 0xF4, 0xAF, 0x5F}},
+                                {{Disable}, {PauseOn}},
+                                {}},
+                      SplitCase{"TwoAndAPart",
+                                {Cat({Disable, PauseOn, Bytes(Three.begin(), Three.begin() + 10)}),
+                                 Bytes(Three.begin() + 10, Three.end())},
+                                {{Disable, PauseOn}, {Three}},
+                                {}},
+                      SplitCase{"SplitAfterFirstByte",
+                                {Bytes{0xFA}, Bytes(Disable.begin() + 1, Disable.end())},
+                                {{}, {Disable}},
+                                {}},
+                      SplitCase{"StrayBeforeAndAfter",
+                                {Cat({Bytes{1, 2, 3}, Disable, Bytes{4, 5, 6}}), Cat({PauseOn})},
+                                {{Disable}, {PauseOn}},
+                                {}},
+                      SplitCase{
+                          "StrayAfterStaysCarried", {Cat({Disable, Bytes{4, 5, 6}})}, {{Disable}}, {4, 5, 6}},
+                      SplitCase{"EndsOnFrameEnd", {Disable, PauseOn}, {{Disable}, {PauseOn}}, {}},
+                      SplitCase{"LengthReachesPastRead",
+                                {Bytes{0xFA, 0xF5, 0x0A, 0x05, 1, 2}, Bytes{3, 4, 5, 0x0F, 0xAF, 0x5F}},
+                                {{}, {Bytes{0xFA, 0xF5, 0x0A, 0x05, 1, 2, 3, 4, 5, 0x0F, 0xAF, 0x5F}}},
+                                {}},
+                      SplitCase{"WrongEndPairSkipsOne",
+                                {Cat({Bytes{0xFA, 0xF5, 0x00, 0x00, 0x00, 0x12, 0x34}, Disable})},
+                                {{Disable}},
+                                {}},
+                      SplitCase{"EmptyRead", {Bytes{}}, {{}}, {}}),
     [](const auto &info) { return info.param.name; });
 
 TEST(Reassembly, CarryOfThousandStaysAndThousandOneIsDropped) {
@@ -130,7 +136,8 @@ TEST(Reassembly, AnySplitGivesTheSameFrames) {
     Bytes stream;
     std::vector<Bytes> expected;
     for (int i = 0; i < 40; ++i) {
-        if (i % 5 == 0) stream.insert(stream.end(), {0x11, 0xFA, 0x22});  // stray, including a lone start byte
+        if (i % 5 == 0)
+            stream.insert(stream.end(), {0x11, 0xFA, 0x22});  // stray, including a lone start byte
         Bytes payload(random() % 30);
         for (auto &b : payload) b = static_cast<uint8_t>(random());
         const Bytes f = Frame(static_cast<uint8_t>(random() % 14), payload);
@@ -151,7 +158,8 @@ TEST(Reassembly, AnySplitGivesTheSameFrames) {
         std::vector<Bytes> got;
         for (std::size_t pos = 0; pos < stream.size();) {
             const std::size_t n = std::min<std::size_t>(stream.size() - pos, random() % 60);
-            const auto part = s.Read(Bytes(stream.begin() + static_cast<long>(pos), stream.begin() + static_cast<long>(pos + n)));
+            const auto part = s.Read(
+                Bytes(stream.begin() + static_cast<long>(pos), stream.begin() + static_cast<long>(pos + n)));
             got.insert(got.end(), part.begin(), part.end());
             pos += n;
         }
@@ -185,7 +193,8 @@ TEST(Reassembly, QueueHoldsTheMostOneSaveCanCut) {
     EXPECT_TRUE(s.Read(first).empty());
     ASSERT_EQ(s.r->CarryCount, 1000);
     Bytes read;
-    while (read.size() + Disable.size() <= reassembly::MaxReadSize) read.insert(read.end(), Disable.begin(), Disable.end());
+    while (read.size() + Disable.size() <= reassembly::MaxReadSize)
+        read.insert(read.end(), Disable.begin(), Disable.end());
     s.r->SaveMessage(read.data(), static_cast<int>(read.size()));
     EXPECT_EQ(s.r->FrameQueueCount, static_cast<int>(read.size() / Disable.size()));
     EXPECT_EQ(s.r->DroppedFrames, 0);

@@ -53,7 +53,8 @@ protected:
         const int n = build(p);
         const std::size_t answers = CountOf(code);
         Command(code, p, n);
-        ASSERT_TRUE(WaitUntil([&] { return CountOf(code) > answers; })) << "no answer to command " << int(code);
+        ASSERT_TRUE(WaitUntil([&] { return CountOf(code) > answers; }))
+            << "no answer to command " << int(code);
     }
     void InitCan(uint8_t mode = ModeNormal) {
         Send(frame::CanInitialization, [&](PayloadBuffer &p) {
@@ -62,7 +63,8 @@ protected:
     }
     void Filter(uint32_t tag, uint32_t mask, bool standard) {
         Send(frame::McInitialization, [&](PayloadBuffer &p) {
-            return McInitPayload(EncodeId(tag, false, standard), EncodeId(mask, false, standard), standard, p);
+            return McInitPayload(EncodeId(tag, false, standard), EncodeId(mask, false, standard), standard,
+                                 p);
         });
     }
     void SetUpSlot(uint8_t slot, int period, uint8_t flags, const CanFrameSpec &f) {

@@ -33,8 +33,8 @@ class FilterRows : public ::testing::TestWithParam<FilterRow> {};
 TEST_P(FilterRows, DecodedFromTheHostsPayload) {
     const FilterRow &row = GetParam();
     PayloadBuffer p{};
-    const int n = McInitPayload(EncodeId(row.tag, false, row.standard), EncodeId(row.mask, false, row.standard),
-                                row.standard, p);
+    const int n = McInitPayload(EncodeId(row.tag, false, row.standard),
+                                EncodeId(row.mask, false, row.standard), row.standard, p);
     AcceptanceFilter filter;
     ASSERT_TRUE(FilterFromPayload(p, static_cast<std::size_t>(n), filter));
     EXPECT_FALSE(filter.acceptAll);
@@ -44,20 +44,20 @@ TEST_P(FilterRows, DecodedFromTheHostsPayload) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FilterRows,
-    ::testing::Values(
-        FilterRow{"Exact11", 0x7FF, 0x7FF, true, Id(0x7FF, false), true},
-        FilterRow{"OneBitOff11", 0x7FF, 0x7FF, true, Id(0x7FE, false), false},
-        FilterRow{"Other form rejected by 11", 0x7FF, 0x7FF, true, Id(0x7FF, true), false},
-        FilterRow{"Mask0 takes all 11", 0x123, 0, true, Id(0x456, false), true},
-        FilterRow{"HighNibble11", 0x300, 0x700, true, Id(0x3AB, false), true},
-        FilterRow{"HighNibbleMiss11", 0x300, 0x700, true, Id(0x4AB, false), false},
-        FilterRow{"LowBitsOnly11", 0x005, 0x007, true, Id(0x7FD, false), true},  // uses ID2's bits 7..5
-        FilterRow{"Exact29", 0x1ABCDEF0, 0x1FFFFFFF, false, Id(0x1ABCDEF0, true), true},
-        FilterRow{"LowBitOff29", 0x1ABCDEF0, 0x1FFFFFFF, false, Id(0x1ABCDEF1, true), false},
-        FilterRow{"TopBitOff29", 0x1ABCDEF0, 0x1FFFFFFF, false, Id(0x0ABCDEF0, true), false},
-        FilterRow{"Low11Bits29", 0x7FF, 0x7FF, false, Id(0x1234A7FF, true), true},
-        FilterRow{"Other form rejected by 29", 0x7FF, 0x7FF, false, Id(0x7FF, false), false},
-        FilterRow{"Mask0 takes all 29", 0x1ABCDEF0, 0, false, Id(0x5, true), true}),
+    ::testing::Values(FilterRow{"Exact11", 0x7FF, 0x7FF, true, Id(0x7FF, false), true},
+                      FilterRow{"OneBitOff11", 0x7FF, 0x7FF, true, Id(0x7FE, false), false},
+                      FilterRow{"Other form rejected by 11", 0x7FF, 0x7FF, true, Id(0x7FF, true), false},
+                      FilterRow{"Mask0 takes all 11", 0x123, 0, true, Id(0x456, false), true},
+                      FilterRow{"HighNibble11", 0x300, 0x700, true, Id(0x3AB, false), true},
+                      FilterRow{"HighNibbleMiss11", 0x300, 0x700, true, Id(0x4AB, false), false},
+                      FilterRow{"LowBitsOnly11", 0x005, 0x007, true, Id(0x7FD, false),
+                                true},  // uses ID2's bits 7..5
+                      FilterRow{"Exact29", 0x1ABCDEF0, 0x1FFFFFFF, false, Id(0x1ABCDEF0, true), true},
+                      FilterRow{"LowBitOff29", 0x1ABCDEF0, 0x1FFFFFFF, false, Id(0x1ABCDEF1, true), false},
+                      FilterRow{"TopBitOff29", 0x1ABCDEF0, 0x1FFFFFFF, false, Id(0x0ABCDEF0, true), false},
+                      FilterRow{"Low11Bits29", 0x7FF, 0x7FF, false, Id(0x1234A7FF, true), true},
+                      FilterRow{"Other form rejected by 29", 0x7FF, 0x7FF, false, Id(0x7FF, false), false},
+                      FilterRow{"Mask0 takes all 29", 0x1ABCDEF0, 0, false, Id(0x5, true), true}),
     [](const auto &info) {
         std::string name = info.param.name;
         for (char &c : name)
@@ -134,19 +134,30 @@ TEST_P(SlotRows, Decoded) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, SlotRows,
     ::testing::Values(
-        SlotRow{"Periodic11", {0, 0x00, 0xC8, 0x03, 0x56, 0xC0, 0, 0, 5, 0xFF, 0x7B, 0x4A, 0xE8, 0xAD, 0, 0, 0}, true,
+        SlotRow{"Periodic11",
+                {0, 0x00, 0xC8, 0x03, 0x56, 0xC0, 0, 0, 5, 0xFF, 0x7B, 0x4A, 0xE8, 0xAD, 0, 0, 0},
+                true,
                 Setup(0, true, true, false, 200, 0x2B6, false, false, 5, {0xFF, 0x7B, 0x4A, 0xE8, 0xAD})},
         SlotRow{"PeriodicShown29",
-                {0, 0x03, 0xE8, 0x0B, 0, 0, 0x09, 0x18, 0x18, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, true,
+                {0, 0x03, 0xE8, 0x0B, 0, 0, 0x09, 0x18, 0x18, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88},
+                true,
                 Setup(0, true, true, true, 1000, 0x123, true, false, 8,
                       {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88})},
-        SlotRow{"RemoteCarriesNoData", {7, 0, 0, 0x01, 0xFF, 0xE0, 0, 0x04, 2, 0xAA, 0xBB, 0, 0, 0, 0, 0, 0}, true,
+        SlotRow{"RemoteCarriesNoData",
+                {7, 0, 0, 0x01, 0xFF, 0xE0, 0, 0x04, 2, 0xAA, 0xBB, 0, 0, 0, 0, 0, 0},
+                true,
                 Setup(7, true, false, false, 0, 0x7FF, false, true, 2, {})},
-        SlotRow{"PeriodZeroIsOneShot", {1, 0, 0, 0x03, 0x56, 0xC0, 0, 0, 1, 0x42, 0, 0, 0, 0, 0, 0, 0}, true,
+        SlotRow{"PeriodZeroIsOneShot",
+                {1, 0, 0, 0x03, 0x56, 0xC0, 0, 0, 1, 0x42, 0, 0, 0, 0, 0, 0, 0},
+                true,
                 Setup(1, true, false, false, 0, 0x2B6, false, false, 1, {0x42})},
-        SlotRow{"LengthCodeAbove8CarriesEight", {2, 0, 10, 0x01, 0x56, 0xC0, 0, 0, 0x0F, 1, 2, 3, 4, 5, 6, 7, 8}, true,
+        SlotRow{"LengthCodeAbove8CarriesEight",
+                {2, 0, 10, 0x01, 0x56, 0xC0, 0, 0, 0x0F, 1, 2, 3, 4, 5, 6, 7, 8},
+                true,
                 Setup(2, true, false, false, 10, 0x2B6, false, false, 8, {1, 2, 3, 4, 5, 6, 7, 8})},
-        SlotRow{"WithoutBit0Stopped", {3, 0, 10, 0x0A, 0x56, 0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true,
+        SlotRow{"WithoutBit0Stopped",
+                {3, 0, 10, 0x0A, 0x56, 0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                true,
                 Setup(3, false, true, true, 10, 0x2B6, false, false, 0, {})},
         SlotRow{"Slot8Refused", {8, 0, 10, 0x01, 0x56, 0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, {}},
         SlotRow{"ShortRefused", {0, 0, 10, 0x01, 0x56, 0xC0, 0, 0, 0}, false, {}}),

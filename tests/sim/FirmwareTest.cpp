@@ -63,7 +63,8 @@ TEST_F(Firmware, HeardFrameReportIsStampedWithTheAdaptersClock) {
     const int sent = ((12 * 60 + 34) * 60 + 56) * 1000 + 999;
     EXPECT_GE(ms, sent);
     EXPECT_LT(ms, sent + 5000);
-    const CanReport expected = BuildCanReport(Std123, report[5], report[6], report[7], report[8] * 256 + report[9]);
+    const CanReport expected =
+        BuildCanReport(Std123, report[5], report[6], report[7], report[8] * 256 + report[9]);
     EXPECT_EQ(report, Bytes(expected.begin(), expected.end()));
 }
 
@@ -122,7 +123,7 @@ TEST_F(Firmware, DamagedAndShortCommandsChangeNothing) {
     Filter(0x7FF, 0x7FF, true);
     const AcceptanceFilter before = firmware->State().filter;
     Command(frame::McInitialization, {0, 0, 0, 0, 0, 0, 0, 0, 0});  // one byte short: answered only
-    Bytes broken = {0xFA, 0xF5, 0x06, 0x00, 0x07, 0xAF, 0x5F};       // CAN Disable, wrong checksum
+    Bytes broken = {0xFA, 0xF5, 0x06, 0x00, 0x07, 0xAF, 0x5F};      // CAN Disable, wrong checksum
     DWORD written = 0;
     ASSERT_EQ(adapter.Write(handle, broken.data(), static_cast<DWORD>(broken.size()), &written), FT_OK);
     Command(frame::Pause, {});  // no payload: answered only

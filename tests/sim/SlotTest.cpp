@@ -110,18 +110,23 @@ TEST_P(StopRows, NothingFollowsTheStop) {
     Settle(150);
     EXPECT_EQ(Frames().size(), shown);
     EXPECT_EQ(sentBy(0x2B6), slot0);
-    if (GetParam().slot1KeepsRunning) EXPECT_GT(sentBy(0x123), slot1 + 5);
-    else EXPECT_EQ(sentBy(0x123), slot1);
+    if (GetParam().slot1KeepsRunning)
+        EXPECT_GT(sentBy(0x123), slot1 + 5);
+    else
+        EXPECT_EQ(sentBy(0x123), slot1);
     EXPECT_EQ(firmware->State().runningSlots, GetParam().slot1KeepsRunning ? 0x02 : 0x00);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, StopRows,
-    ::testing::Values(StopRow{"OutDisableSlot0", [](Slots &s) { static_cast<StopRows &>(s).OutDisable0(); }, true},
-                      StopRow{"McDisable", [](Slots &s) { static_cast<StopRows &>(s).CommandForRow(frame::McDisable, {0}); }, false},
-                      StopRow{"CanDisable", [](Slots &s) { static_cast<StopRows &>(s).CommandForRow(frame::CanDisable, {}); }, false},
-                      StopRow{"ListeningMode", [](Slots &s) { static_cast<StopRows &>(s).ListeningInit(); }, false},
-                      StopRow{"PowerOff", [](Slots &s) { static_cast<StopRows &>(s).Unplug(); }, false}),
+    ::testing::Values(
+        StopRow{"OutDisableSlot0", [](Slots &s) { static_cast<StopRows &>(s).OutDisable0(); }, true},
+        StopRow{"McDisable",
+                [](Slots &s) { static_cast<StopRows &>(s).CommandForRow(frame::McDisable, {0}); }, false},
+        StopRow{"CanDisable",
+                [](Slots &s) { static_cast<StopRows &>(s).CommandForRow(frame::CanDisable, {}); }, false},
+        StopRow{"ListeningMode", [](Slots &s) { static_cast<StopRows &>(s).ListeningInit(); }, false},
+        StopRow{"PowerOff", [](Slots &s) { static_cast<StopRows &>(s).Unplug(); }, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Slots, NoSlotStartsWhileListeningOrDisabled) {
@@ -154,7 +159,8 @@ TEST_F(Slots, OneMillisecondPeriodKeepsPace) {
     SetUpSlot(0, 1, FlagAlways | FlagPeriodic, Std2B6);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const uint64_t sent = OnBus();
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_LE(sent, static_cast<uint64_t>(elapsed.count()) + 2);  // at most one per millisecond
     EXPECT_GE(sent, 50u);                                         // and far from stalled
     StopSlot(0);

@@ -25,11 +25,23 @@ using ULONG = uint32_t;
 
 namespace {
 
-enum Fn { ListDevices, Open, Close, ResetDevice, SetTimeouts, GetQueueStatus, GetStatus, Read, Write, Notify, FnCount };
+enum Fn {
+    ListDevices,
+    Open,
+    Close,
+    ResetDevice,
+    SetTimeouts,
+    GetQueueStatus,
+    GetStatus,
+    Read,
+    Write,
+    Notify,
+    FnCount
+};
 
-constexpr const char *FnNames[FnCount] = {"FT_ListDevices",    "FT_Open",      "FT_Close",  "FT_ResetDevice",
-                                          "FT_SetTimeouts",    "FT_GetQueueStatus", "FT_GetStatus", "FT_Read",
-                                          "FT_Write",          "FT_SetEventNotification"};
+constexpr const char *FnNames[FnCount] = {
+    "FT_ListDevices",    "FT_Open",      "FT_Close", "FT_ResetDevice", "FT_SetTimeouts",
+    "FT_GetQueueStatus", "FT_GetStatus", "FT_Read",  "FT_Write",       "FT_SetEventNotification"};
 constexpr uint64_t NoOutput = ~uint64_t{0};
 constexpr uintptr_t StandinHandle = 0x00C0FFEE;
 
@@ -98,7 +110,8 @@ FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes) {
 }
 
 FT_STATUS FT_GetStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwTxBytes, DWORD *dwEventDWord) {
-    const FT_STATUS status = Called(GetStatus, Arg(ftHandle), Arg(dwRxBytes), Arg(dwTxBytes), Arg(dwEventDWord));
+    const FT_STATUS status =
+        Called(GetStatus, Arg(ftHandle), Arg(dwRxBytes), Arg(dwTxBytes), Arg(dwEventDWord));
     if (dwRxBytes) *dwRxBytes = OutputOr(GetStatus, 0);
     if (dwTxBytes) *dwTxBytes = 0;
     if (dwEventDWord) *dwEventDWord = 0;

@@ -1,8 +1,8 @@
 // Shared main for every test program: a QApplication exists (offscreen unless a display is asked for),
 // so widgets, timers and Delay work in any test.
-#include <QApplication>
-
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
-
 #include <string>
 #include <vector>
 
@@ -14,12 +13,13 @@ namespace {
 
 TEST(XorChecksum, CoversTheInclusiveRange) {
     const uint8_t frame[] = {0xFA, 0xF5, 0x06, 0x00, 0x06, 0xAF, 0x5F};  // "CAN Disable"
-    EXPECT_EQ(XorChecksum(frame, 2, 2), 0x06);  // a single index is that byte
+    EXPECT_EQ(XorChecksum(frame, 2, 2), 0x06);                           // a single index is that byte
     EXPECT_EQ(XorChecksum(frame, 2, 3), 0x06);
     EXPECT_EQ(XorChecksum(frame, 4, 3), 0x00);  // To before From
     EXPECT_EQ(XorChecksum(frame, 6, 0), 0x00);
     // An inbound frame checked over type, length, payload and checksum gives 0.
-    const uint8_t report[] = {0xFA, 0xF5, 0x0B, 0x03, 0x12, 0x34, 0x56, 0x0B ^ 0x03 ^ 0x12 ^ 0x34 ^ 0x56, 0xAF, 0x5F};
+    const uint8_t report[] = {0xFA, 0xF5, 0x0B, 0x03, 0x12, 0x34, 0x56, 0x0B ^ 0x03 ^ 0x12 ^ 0x34 ^ 0x56,
+                              0xAF, 0x5F};
     EXPECT_EQ(XorChecksum(report, 2, 7), 0x00);
     EXPECT_EQ(XorChecksum(report, 2, 6), report[7]);
 }
@@ -41,17 +41,18 @@ TEST(TimeValid, AcceptsExactlyTheTimesOfADay) {
 }
 
 TEST(ZeroPad, PadsAndTreatsOutOfRangeAsZero) {
-    const std::pair<int, const char *> two[] = {{0, "00"}, {7, "07"}, {42, "42"}, {99, "99"}, {100, "00"}, {-1, "00"}};
+    const std::pair<int, const char *> two[] = {{0, "00"},  {7, "07"},   {42, "42"},
+                                                {99, "99"}, {100, "00"}, {-1, "00"}};
     for (const auto &[n, text] : two) EXPECT_EQ(ZeroPad2(n), text) << n;
-    const std::pair<int, const char *> three[] = {{7, "007"},    {42, "042"},  {999, "999"},
+    const std::pair<int, const char *> three[] = {{7, "007"},    {42, "042"}, {999, "999"},
                                                   {1000, "000"}, {-1, "000"}, {0, "000"}};
     for (const auto &[n, text] : three) EXPECT_EQ(ZeroPad3(n), text) << n;
 }
 
 TEST(HexToInt, EveryCharacterIsADigit) {
     const std::pair<const char *, uint32_t> rows[] = {
-        {"2B6", 0x2B6}, {"2b6", 0x2B6},      {"02B6", 0x2B6}, {"0x2B6", 0x2B6}, {"123456789", 0x23456789},
-        {"", 0},        {"1 2", 0x102},      {"G", 0},        {"FFFFFFFF", 0xFFFFFFFF},
+        {"2B6", 0x2B6}, {"2b6", 0x2B6}, {"02B6", 0x2B6}, {"0x2B6", 0x2B6},         {"123456789", 0x23456789},
+        {"", 0},        {"1 2", 0x102}, {"G", 0},        {"FFFFFFFF", 0xFFFFFFFF},
     };
     for (const auto &[text, value] : rows) EXPECT_EQ(HexToInt(text), value) << '"' << text << '"';
 }

@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QTimer>
 #include <QToolButton>
-
 #include <random>
 
 #include "MessageBoxes.h"
@@ -17,7 +16,7 @@
 namespace {
 
 constexpr int Replugs = 500;
-constexpr int MaxPlugGapMs = 16;   // between two plug changes: 0..16 ms, against the 55 ms presence tick
+constexpr int MaxPlugGapMs = 16;  // between two plug changes: 0..16 ms, against the 55 ms presence tick
 constexpr int MaxActionGapMs = 40;
 
 uint32_t ChurnSeed() {
@@ -46,7 +45,9 @@ protected:
     // The window agrees with the plug, and keeps agreeing over a few presence ticks.
     bool SettledOn(bool plugged) {
         const QString title = plugged ? TitlePresent : TitleLost;
-        auto agrees = [&] { return DevicePresent.load() == plugged && w->windowTitle() == title && ActionsEnabled(plugged); };
+        auto agrees = [&] {
+            return DevicePresent.load() == plugged && w->windowTitle() == title && ActionsEnabled(plugged);
+        };
         if (!WaitFor(agrees, ReceiveWaitMs)) return false;
         QTest::qWait(200);
         return agrees();
@@ -129,12 +130,14 @@ TEST_F(ChurnWindow, FiveHundredReplugsDuringTrafficCommandsAndPumps) {
     // initialization, and traffic must be counted again.
     QTest::mouseClick(w->btnInit, Qt::LeftButton);
     const int32_t before = MessageCount.load();
-    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() > before + 20; }, ReceiveWaitMs)) << "traffic no longer counted";
+    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() > before + 20; }, ReceiveWaitMs))
+        << "traffic no longer counted";
 
     firmware->StopGenerator();
     QTest::qWait(300);  // what was on its way has landed
     EXPECT_LE(static_cast<uint64_t>(MessageCount.load()), firmware->CanFramesSent());
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString::number(MessageCount.load()); }, ReceiveWaitMs));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString::number(MessageCount.load()); },
+                        ReceiveWaitMs));
     if (!endPlugged) {
         TheSimAdapter().Unplug();
         EXPECT_TRUE(SettledOn(false)) << Show(w->windowTitle());

@@ -24,9 +24,7 @@ struct Row {
     std::size_t skipped;
 };
 
-void PrintTo(const Row &r, std::ostream *os) {
-    *os << r.name;
-}
+void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
 
 class CommandLogRows : public ::testing::TestWithParam<Row> {};
 

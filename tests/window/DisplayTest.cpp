@@ -1,9 +1,8 @@
 // The receive display's texts and counters.
-#include <QLabel>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "Main.h"
@@ -18,10 +17,11 @@ TEST_P(ArrivalTime, Text) {
     const TimeRow &r = GetParam();
     EXPECT_EQ(ArrivalTimeText(r.h, r.m, r.s, r.ms), QString(r.text));
 }
-INSTANTIATE_TEST_SUITE_P(Rows, ArrivalTime,
-                         ::testing::Values(TimeRow{9, 5, 3, 7, "9:05:03.007"}, TimeRow{14, 30, 0, 250, "14:30:00.250"},
-                                           TimeRow{0, 0, 0, 0, "0:00:00.000"}, TimeRow{23, 59, 59, 999, "23:59:59.999"},
-                                           TimeRow{123, 100, -1, 1000, "123:00:00.000"}, TimeRow{1, 2, 3, 42, "1:02:03.042"}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ArrivalTime,
+    ::testing::Values(TimeRow{9, 5, 3, 7, "9:05:03.007"}, TimeRow{14, 30, 0, 250, "14:30:00.250"},
+                      TimeRow{0, 0, 0, 0, "0:00:00.000"}, TimeRow{23, 59, 59, 999, "23:59:59.999"},
+                      TimeRow{123, 100, -1, 1000, "123:00:00.000"}, TimeRow{1, 2, 3, 42, "1:02:03.042"}));
 
 TEST(DisplayTexts, Identifier) {
     EXPECT_EQ(IdentifierText(0x2B6), "000002B6");
@@ -66,8 +66,11 @@ TEST_F(DisplayWindow, DataLengthFromTheInfoByte) {
     const struct {
         uint8_t info;
         const char *text;
-    } rows[] = {{0x00, ""}, {0x13, "01  02  03  "}, {0x09, "01  02  03  04  05  06  07  08  "},
-                {0x0F, "01  02  03  04  05  06  07  08  "}, {0x18, "01  02  03  04  05  06  07  08  "}};
+    } rows[] = {{0x00, ""},
+                {0x13, "01  02  03  "},
+                {0x09, "01  02  03  04  05  06  07  08  "},
+                {0x0F, "01  02  03  04  05  06  07  08  "},
+                {0x18, "01  02  03  04  05  06  07  08  "}};
     for (const auto &r : rows) {
         w->ReceiveCanData(1, 2, 3, 4, 0x123, r.info, d);
         EXPECT_EQ(w->lblData->text(), QString(r.text)) << int(r.info);
@@ -80,8 +83,10 @@ TEST_F(DisplayWindow, ErrorCountersByKind) {
     const struct {
         uint8_t flags;
         const char *caption, *hint;
-    } rows[] = {{0x0C, "2", "Stuff: 1, CRC: 1, Form: 0, Ack: 0"}, {0xF0, "2", "Stuff: 1, CRC: 1, Form: 0, Ack: 0"},
-                {0x03, "4", "Stuff: 1, CRC: 1, Form: 1, Ack: 1"}, {0x0F, "8", "Stuff: 2, CRC: 2, Form: 2, Ack: 2"},
+    } rows[] = {{0x0C, "2", "Stuff: 1, CRC: 1, Form: 0, Ack: 0"},
+                {0xF0, "2", "Stuff: 1, CRC: 1, Form: 0, Ack: 0"},
+                {0x03, "4", "Stuff: 1, CRC: 1, Form: 1, Ack: 1"},
+                {0x0F, "8", "Stuff: 2, CRC: 2, Form: 2, Ack: 2"},
                 {0x00, "8", "Stuff: 2, CRC: 2, Form: 2, Ack: 2"}};
     for (const auto &r : rows) {
         w->lblMessError->setText("x");

@@ -85,8 +85,8 @@ TEST_F(PresenceWindow, PlugUnplugAndReplugFollowTheAdapter) {
     EXPECT_EQ(TheSimAdapter().CallCount(SimOp::ResetDevice), 1u);
 
     TheSimAdapter().Unplug();
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return w->windowTitle() == "Brisklet  V1.1  -  No Device Present"; }, kGenerousMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->windowTitle() == "Brisklet  V1.1  -  No Device Present"; },
+                                kGenerousMs));
     EXPECT_FALSE(DevicePresent.load());
     EXPECT_TRUE(ActionsEnabled(false));
     EXPECT_EQ(w->StatusPanel1->text(), "");

@@ -1,7 +1,6 @@
 // A pump of many frames allocates no more than a pump of one: nothing is allocated per frame. Global
 // operator new is replaced for this whole test program; it counts only on a thread that armed it.
 #include <QTimer>
-
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -26,7 +25,8 @@ protected:
     // Puts `frames` reports on the link and runs one pump on this thread; returns its allocations.
     long PumpOf(int frames) {
         Bytes burst;
-        for (int i = 0; i < frames; ++i) burst.insert(burst.end(), CanReport1234.begin(), CanReport1234.end());
+        for (int i = 0; i < frames; ++i)
+            burst.insert(burst.end(), CanReport1234.begin(), CanReport1234.end());
         Inject(burst);
         allocations.store(0);
         counting = true;
@@ -40,7 +40,7 @@ TEST_F(ReceiveAlloc, ThousandFramesCostNoMoreThanOne) {
     PlugAndFind();
     w->Timer1->stop();
     DevicePresent.store(false);  // the receive thread stays off the link; the pump below runs here
-    QTest::qWait(250);            // a pass already under way has finished
+    QTest::qWait(250);           // a pass already under way has finished
 
     {
         allocations.store(0);

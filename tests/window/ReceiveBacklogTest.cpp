@@ -1,8 +1,7 @@
 // A backlog larger than one read: the receive pass keeps reading while reads come back full, so the
 // program keeps up with a link that brings more than 32 KiB per poll.
-#include "ReceiveFixture.h"
-
 #include "Reassembly.h"
+#include "ReceiveFixture.h"
 
 TEST_F(ReceiveWindow, OnePassReadsTheWholeBacklog) {
     PlugAndFind();
@@ -20,8 +19,10 @@ TEST_F(ReceiveWindow, OnePassReadsTheWholeBacklog) {
     // Whoever pumps meanwhile (the receive thread may), a pass that ends has left nothing waiting.
     w->ReceiveData();
     EXPECT_EQ(TheSimAdapter().BytesToHost(), 0u);
-    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() == Reports; }, ReceiveWaitMs)) << Show(MessageCount.load());
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblData) == QString("17  6F  "); }, ReceiveWaitMs)) << Show(Text(w->lblData));
+    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() == Reports; }, ReceiveWaitMs))
+        << Show(MessageCount.load());
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblData) == QString("17  6F  "); }, ReceiveWaitMs))
+        << Show(Text(w->lblData));
 }
 
 // A saturated 1 Mbit/s bus (about 21,300 reports/s) for a second: every report is counted.
@@ -34,6 +35,7 @@ TEST_F(ReceiveWindow, SaturatedBusLosesNothing) {
     firmware->StopGenerator();
     const auto sent = static_cast<int32_t>(firmware->CanFramesSent());
     EXPECT_GT(sent, 5000);
-    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() == sent; }, 2 * ReceiveWaitMs)) << Show(MessageCount.load()) << " of " << sent;
+    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() == sent; }, 2 * ReceiveWaitMs))
+        << Show(MessageCount.load()) << " of " << sent;
     ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString::number(sent); }, ReceiveWaitMs));
 }

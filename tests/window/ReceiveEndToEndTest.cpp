@@ -2,20 +2,21 @@
 // cutting and the decoding to the window's labels and counters.
 #include <QAction>
 #include <QTime>
-
-#include <cstdlib>
 #include <QTimer>
 #include <QToolButton>
+#include <cstdlib>
 
 #include "ReceiveFixture.h"
 
 TEST_F(ReceiveWindow, ReportAppearsInTheLabelsAndCountsOnce) {
     PlugAndFind();
     Inject(CanReport1234);
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblTime) == QString("12:34:56.999"); }, ReceiveWaitMs)) << Show(Text(w->lblTime));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblTime) == QString("12:34:56.999"); }, ReceiveWaitMs))
+        << Show(Text(w->lblTime));
     EXPECT_EQ(Text(w->lblID), "00000123");
     EXPECT_EQ(Text(w->lblData), "11  22  ");
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("1"); }, ReceiveWaitMs)) << Show(Text(w->lblMessCount));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("1"); }, ReceiveWaitMs))
+        << Show(Text(w->lblMessCount));
     // A few more passes must not count it again.
     QTest::qWait(300);
     EXPECT_EQ(MessageCount.load(), 1);
@@ -31,20 +32,25 @@ TEST_F(ReceiveWindow, FramesFromTheAdaptersClockAndCommandReports) {
     f.length = 3;
     f.data = {0xFF, 0x7B, 0x01, 0x99, 0, 0, 0, 0};
     ASSERT_TRUE(firmware->SendCanFrame(f));
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblID) == QString("01ABCDEF"); }, ReceiveWaitMs)) << Show(Text(w->lblID));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblID) == QString("01ABCDEF"); }, ReceiveWaitMs))
+        << Show(Text(w->lblID));
     EXPECT_EQ(Text(w->lblData), "FF  7B  01  ");
-    EXPECT_TRUE(Text(w->lblTime).startsWith("23:59:") || Text(w->lblTime).startsWith("0:00:")) << Text(w->lblTime).toStdString();
+    EXPECT_TRUE(Text(w->lblTime).startsWith("23:59:") || Text(w->lblTime).startsWith("0:00:"))
+        << Text(w->lblTime).toStdString();
 
     Inject({0xFA, 0xF5, 0x0A, 0x00, 0x0A, 0xAF, 0x5F});
-    ASSERT_TRUE(WaitFor([&] { return w->StatusPanel1->text() == QString("  Pause"); }, ReceiveWaitMs)) << Show(w->StatusPanel1->text());
+    ASSERT_TRUE(WaitFor([&] { return w->StatusPanel1->text() == QString("  Pause"); }, ReceiveWaitMs))
+        << Show(w->StatusPanel1->text());
     Inject({0xFA, 0xF5, 0x05, 0x00, 0x05, 0xAF, 0x5F});
-    ASSERT_TRUE(WaitFor([&] { return w->StatusPanel1->text() == QString("  Res"); }, ReceiveWaitMs)) << Show(w->StatusPanel1->text());
+    ASSERT_TRUE(WaitFor([&] { return w->StatusPanel1->text() == QString("  Res"); }, ReceiveWaitMs))
+        << Show(w->StatusPanel1->text());
 }
 
 TEST_F(ReceiveWindow, PauseStopsFramesButNotErrors) {
     PlugAndFind();
     Inject(CanReport1234);
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("1"); }, ReceiveWaitMs)) << Show(Text(w->lblMessCount));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("1"); }, ReceiveWaitMs))
+        << Show(Text(w->lblMessCount));
 
     PauseState.store(1);
     Bytes other = CanReport1234;  // the same frame at 11:34:56.999
@@ -52,7 +58,8 @@ TEST_F(ReceiveWindow, PauseStopsFramesButNotErrors) {
     other[23] ^= 0x0C ^ 0x0B;
     Inject(other);
     Inject({0xFA, 0xF5, 0x0D, 0x01, 0x0C, 0x00, 0xAF, 0x5F});  // stuff and CRC, behind the frame
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessError) == QString("2"); }, ReceiveWaitMs)) << Show(Text(w->lblMessError));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessError) == QString("2"); }, ReceiveWaitMs))
+        << Show(Text(w->lblMessError));
     EXPECT_EQ(w->lblMessError->toolTip(), "Stuff: 1, CRC: 1, Form: 0, Ack: 0");
     EXPECT_EQ(Text(w->lblTime), "12:34:56.999");
     EXPECT_EQ(Text(w->lblMessCount), "1");
@@ -60,16 +67,20 @@ TEST_F(ReceiveWindow, PauseStopsFramesButNotErrors) {
 
     PauseState.store(0);
     Inject(other);
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblTime) == QString("11:34:56.999"); }, ReceiveWaitMs)) << Show(Text(w->lblTime));
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("2"); }, ReceiveWaitMs)) << Show(Text(w->lblMessCount));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblTime) == QString("11:34:56.999"); }, ReceiveWaitMs))
+        << Show(Text(w->lblTime));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("2"); }, ReceiveWaitMs))
+        << Show(Text(w->lblMessCount));
 }
 
 TEST_F(ReceiveWindow, ClearZeroesCountersAndKeepsTheFrame) {
     PlugAndFind();
     Inject(CanReport1234);
     Inject({0xFA, 0xF5, 0x0D, 0x01, 0x0F, 0x03, 0xAF, 0x5F});  // all four kinds
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessError) == QString("4"); }, ReceiveWaitMs)) << Show(Text(w->lblMessError));
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("1"); }, ReceiveWaitMs)) << Show(Text(w->lblMessCount));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessError) == QString("4"); }, ReceiveWaitMs))
+        << Show(Text(w->lblMessError));
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("1"); }, ReceiveWaitMs))
+        << Show(Text(w->lblMessCount));
 
     QTest::mouseClick(w->btnClear, Qt::LeftButton);
     EXPECT_EQ(Text(w->lblMessCount), "0");
@@ -129,20 +140,24 @@ TEST_F(ReceiveWindow, UnplugDuringTrafficAndBack) {
     ASSERT_TRUE(WaitFor([&] { return MessageCount.load() > 20; }, ReceiveWaitMs));
 
     TheSimAdapter().Unplug();
-    ASSERT_TRUE(WaitFor([&] { return w->windowTitle() == QString(TitleLost); }, ReceiveWaitMs)) << Show(w->windowTitle());
+    ASSERT_TRUE(WaitFor([&] { return w->windowTitle() == QString(TitleLost); }, ReceiveWaitMs))
+        << Show(w->windowTitle());
     QTest::qWait(300);  // whatever was on its way has landed
     const int32_t afterLoss = MessageCount.load();
     QTest::qWait(300);
     EXPECT_EQ(MessageCount.load(), afterLoss);
 
     TheSimAdapter().Plug();
-    ASSERT_TRUE(WaitFor([&] { return w->windowTitle() == QString(TitlePresent); }, ReceiveWaitMs)) << Show(w->windowTitle());
+    ASSERT_TRUE(WaitFor([&] { return w->windowTitle() == QString(TitlePresent); }, ReceiveWaitMs))
+        << Show(w->windowTitle());
     ASSERT_TRUE(WaitFor([&] { return MessageCount.load() > afterLoss + 20; }, ReceiveWaitMs));
     firmware->StopGenerator();
     // Stray bytes and broken frames never show as frames: every frame shown was one the generator sent.
     QTest::qWait(300);
     EXPECT_LE(static_cast<uint64_t>(MessageCount.load()), firmware->CanFramesSent());
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString::number(MessageCount.load()); }, ReceiveWaitMs)) << Show(Text(w->lblMessCount));
+    ASSERT_TRUE(
+        WaitFor([&] { return Text(w->lblMessCount) == QString::number(MessageCount.load()); }, ReceiveWaitMs))
+        << Show(Text(w->lblMessCount));
 }
 
 TEST_F(ReceiveWindow, ClosingWhileFramesArriveShowsNoMore) {
@@ -174,8 +189,10 @@ TEST_F(ReceiveWindow, BurstLosesNoFrame) {
         f.data[1] = static_cast<uint8_t>(i);
         ASSERT_TRUE(firmware->SendCanFrame(f));
     }
-    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() == 3000; }, 4 * ReceiveWaitMs)) << Show(MessageCount.load());
-    ASSERT_TRUE(WaitFor([&] { return Text(w->lblData) == QString("0B  B7  "); }, ReceiveWaitMs)) << Show(Text(w->lblData));
+    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() == 3000; }, 4 * ReceiveWaitMs))
+        << Show(MessageCount.load());
+    ASSERT_TRUE(WaitFor([&] { return Text(w->lblData) == QString("0B  B7  "); }, ReceiveWaitMs))
+        << Show(Text(w->lblData));
     EXPECT_EQ(Text(w->lblMessCount), "3000");
 }
 

@@ -1,21 +1,19 @@
 // Brisklet.INI without the window: the value rules on reading, and writing that keeps what is not ours
 // and never damages the old file.
-#include "Settings.h"
-
-#include <QDir>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <climits>
 #include <csignal>
 #include <fstream>
 #include <functional>
 #include <sstream>
+
+#include "Settings.h"
 
 using namespace std::string_literals;
 
@@ -40,7 +38,9 @@ public:
     std::string Dir() const { return dir_.path().toStdString() + "/"; }
     std::string Ini() const { return Dir() + "Brisklet.INI"; }
     // Everything in the folder, so a left-behind temporary file shows.
-    QStringList Entries() const { return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
+    QStringList Entries() const {
+        return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
 
 private:
     QTemporaryDir dir_;
@@ -103,89 +103,97 @@ std::string ReadCaseName(const ::testing::TestParamInfo<ReadCase> &info) { retur
 
 INSTANTIATE_TEST_SUITE_P(
     SettingsTable, SettingsRead,
-    ::testing::Values(
-        ReadCase{"Empty", "", [](BriskletSettings &) {}},
-        ReadCase{"AllKeys",
-                 "[PATH]\nFile=/home/x/\nIni=a.ini\n[CAN]\nSpeed=2\nListening=1\nTag=1ab\nMask=7FF\n2.0A=0\n",
-                 [](BriskletSettings &s) {
-                     s.File = "/home/x/";
-                     s.Ini = "a.ini";
-                     s.Speed = 2;
-                     s.Listening = true;
-                     s.Tag = "1ab";
-                     s.Mask = "7FF";
-                     s.Std11 = false;
-                 }},
-        ReadCase{"Speed3", "[CAN]\nSpeed=3\n", [](BriskletSettings &s) { s.Speed = 3; }},
-        ReadCase{"SpeedHex", "[CAN]\nSpeed=0x7\n", [](BriskletSettings &s) { s.Speed = 7; }},
-        ReadCase{"SpeedTooHighIsKept", "[CAN]\nSpeed=9\n", [](BriskletSettings &s) { s.Speed = 9; }},
-        ReadCase{"SpeedNegativeIsKept", "[CAN]\nSpeed=-1\n", [](BriskletSettings &s) { s.Speed = -1; }},
-        ReadCase{"SpeedWord", "[CAN]\nSpeed=abc\n", [](BriskletSettings &) {}},
-        ReadCase{"SpeedBareHexPrefix", "[CAN]\nSpeed=0x\n", [](BriskletSettings &) {}},
-        ReadCase{"SpeedEmpty", "[CAN]\nSpeed=\n", [](BriskletSettings &) {}},
-        ReadCase{"SpeedOverflow", "[CAN]\nSpeed=4294967296\n", [](BriskletSettings &) {}},
-        ReadCase{"Std11Zero", "[CAN]\n2.0A=0\n", [](BriskletSettings &s) { s.Std11 = false; }},
-        ReadCase{"Std11Two", "[CAN]\n2.0A=2\n", [](BriskletSettings &) {}},
-        ReadCase{"Std11Word", "[CAN]\n2.0A=no\n", [](BriskletSettings &) {}},
-        ReadCase{"ListeningYes", "[CAN]\nListening=yes\n", [](BriskletSettings &) {}},
-        ReadCase{"ListeningHex", "[CAN]\nListening=0x10\n", [](BriskletSettings &s) { s.Listening = true; }},
-        ReadCase{"ListeningMinus", "[CAN]\nListening=-7\n", [](BriskletSettings &s) { s.Listening = true; }},
-        ReadCase{"TagEmpty", "[CAN]\nTag=\n", [](BriskletSettings &s) { s.Tag = ""; }},
-        ReadCase{"PathEmpty", "[PATH]\nFile=\nIni=\n", [](BriskletSettings &s) { s.File = ""; }},
-        ReadCase{"NoSections", "Speed=3\nTag=12\nFile=/x/\n", [](BriskletSettings &) {}},
-        ReadCase{"KeysInTheWrongSection", "[PATH]\nSpeed=3\n[CAN]\nFile=/x/\n", [](BriskletSettings &) {}},
-        ReadCase{"OtherLetterCase", "[can]\nSPEED=2\ntag=ab\n[Path]\nini=q\n",
-                 [](BriskletSettings &s) {
-                     s.Speed = 2;
-                     s.Tag = "ab";
-                     s.Ini = "q";
-                 }},
-        ReadCase{"BlanksAndCrLf", "  [ CAN ]  \r\n  Speed =  4 \r\n\tTag\t=\t1F \r\nMask = \r\n",
-                 [](BriskletSettings &s) {
-                     s.Speed = 4;
-                     s.Tag = "1F";
-                     s.Mask = "";
-                 }},
-        ReadCase{"InnerBlanksStay", "[CAN]\nTag=1 2\n", [](BriskletSettings &s) { s.Tag = "1 2"; }},
-        ReadCase{"DuplicateKeyFirstWins", "[CAN]\nSpeed=1\nSpeed=2\nTag=a\ntag=b\n",
-                 [](BriskletSettings &s) {
-                     s.Speed = 1;
-                     s.Tag = "a";
-                 }},
-        ReadCase{"DuplicateSectionsMerge", "[CAN]\nSpeed=1\n[PATH]\nFile=/x/\n[CAN]\nTag=7\nSpeed=6\n",
-                 [](BriskletSettings &s) {
-                     s.Speed = 1;
-                     s.Tag = "7";
-                     s.File = "/x/";
-                 }},
-        ReadCase{"GarbageLines", "garbage\n[CAN\n=novalue\n[CAN]\n%%%\nSpeed=6\n;Tag=9\n#Mask=9\n[]\nListening=1\n",
-                 [](BriskletSettings &s) { s.Speed = 6; }},
-        ReadCase{"BinaryAndNulBytes", "\xff\xfe\x00\x01\x02\n[CAN]\nTag=A\0B\nSpeed=\x80\n\0\0Mask=1F\n2.0A=0\n"s,
-                 [](BriskletSettings &s) {
-                     s.Tag = "AB";
-                     s.Mask = "1F";
-                     s.Std11 = false;
-                 }},
-        ReadCase{"Utf8ByteOrderMark", "\xEF\xBB\xBF[CAN]\nSpeed=2\n", [](BriskletSettings &s) { s.Speed = 2; }},
-        ReadCase{"MultiLineMarkerIsPlainText", "[CAN]\nTag=<<<END\nSpeed=1\nEND\n",
-                 [](BriskletSettings &s) {
-                     s.Tag = "<<<END";
-                     s.Speed = 1;
-                 }},
-        ReadCase{"TagCutAt2047", "[CAN]\nTag=" + std::string(5000, 'A') + "\nSpeed=3\n",
-                 [](BriskletSettings &s) {
-                     s.Tag = std::string(2047, 'A');
-                     s.Speed = 3;
-                 }},
-        ReadCase{"TagOf2047Whole", "[CAN]\nTag=" + std::string(2047, 'b') + "\n",
-                 [](BriskletSettings &s) { s.Tag = std::string(2047, 'b'); }},
-        ReadCase{"CutKeepsNoHalfCharacter", "[PATH]\nIni=" + std::string(2046, 'a') + "\xC3\xA9xyz\n",
-                 [](BriskletSettings &s) { s.Ini = std::string(2046, 'a'); }},
-        ReadCase{"TenMegabyteLine", "[CAN]\nMask=" + std::string(10 << 20, '7') + "\n2.0A=0\n",
-                 [](BriskletSettings &s) {
-                     s.Mask = std::string(2047, '7');
-                     s.Std11 = false;
-                 }}),
+    ::testing::
+        Values(
+            ReadCase{"Empty", "", [](BriskletSettings &) {}},
+            ReadCase{
+                "AllKeys",
+                "[PATH]\nFile=/home/x/\nIni=a.ini\n[CAN]\nSpeed=2\nListening=1\nTag=1ab\nMask=7FF\n2.0A=0\n",
+                [](BriskletSettings &s) {
+                    s.File = "/home/x/";
+                    s.Ini = "a.ini";
+                    s.Speed = 2;
+                    s.Listening = true;
+                    s.Tag = "1ab";
+                    s.Mask = "7FF";
+                    s.Std11 = false;
+                }},
+            ReadCase{"Speed3", "[CAN]\nSpeed=3\n", [](BriskletSettings &s) { s.Speed = 3; }},
+            ReadCase{"SpeedHex", "[CAN]\nSpeed=0x7\n", [](BriskletSettings &s) { s.Speed = 7; }},
+            ReadCase{"SpeedTooHighIsKept", "[CAN]\nSpeed=9\n", [](BriskletSettings &s) { s.Speed = 9; }},
+            ReadCase{"SpeedNegativeIsKept", "[CAN]\nSpeed=-1\n", [](BriskletSettings &s) { s.Speed = -1; }},
+            ReadCase{"SpeedWord", "[CAN]\nSpeed=abc\n", [](BriskletSettings &) {}},
+            ReadCase{"SpeedBareHexPrefix", "[CAN]\nSpeed=0x\n", [](BriskletSettings &) {}},
+            ReadCase{"SpeedEmpty", "[CAN]\nSpeed=\n", [](BriskletSettings &) {}},
+            ReadCase{"SpeedOverflow", "[CAN]\nSpeed=4294967296\n", [](BriskletSettings &) {}},
+            ReadCase{"Std11Zero", "[CAN]\n2.0A=0\n", [](BriskletSettings &s) { s.Std11 = false; }},
+            ReadCase{"Std11Two", "[CAN]\n2.0A=2\n", [](BriskletSettings &) {}},
+            ReadCase{"Std11Word", "[CAN]\n2.0A=no\n", [](BriskletSettings &) {}},
+            ReadCase{"ListeningYes", "[CAN]\nListening=yes\n", [](BriskletSettings &) {}},
+            ReadCase{"ListeningHex", "[CAN]\nListening=0x10\n",
+                     [](BriskletSettings &s) { s.Listening = true; }},
+            ReadCase{"ListeningMinus", "[CAN]\nListening=-7\n",
+                     [](BriskletSettings &s) { s.Listening = true; }},
+            ReadCase{"TagEmpty", "[CAN]\nTag=\n", [](BriskletSettings &s) { s.Tag = ""; }},
+            ReadCase{"PathEmpty", "[PATH]\nFile=\nIni=\n", [](BriskletSettings &s) { s.File = ""; }},
+            ReadCase{"NoSections", "Speed=3\nTag=12\nFile=/x/\n", [](BriskletSettings &) {}},
+            ReadCase{"KeysInTheWrongSection", "[PATH]\nSpeed=3\n[CAN]\nFile=/x/\n",
+                     [](BriskletSettings &) {}},
+            ReadCase{"OtherLetterCase", "[can]\nSPEED=2\ntag=ab\n[Path]\nini=q\n",
+                     [](BriskletSettings &s) {
+                         s.Speed = 2;
+                         s.Tag = "ab";
+                         s.Ini = "q";
+                     }},
+            ReadCase{"BlanksAndCrLf", "  [ CAN ]  \r\n  Speed =  4 \r\n\tTag\t=\t1F \r\nMask = \r\n",
+                     [](BriskletSettings &s) {
+                         s.Speed = 4;
+                         s.Tag = "1F";
+                         s.Mask = "";
+                     }},
+            ReadCase{"InnerBlanksStay", "[CAN]\nTag=1 2\n", [](BriskletSettings &s) { s.Tag = "1 2"; }},
+            ReadCase{"DuplicateKeyFirstWins", "[CAN]\nSpeed=1\nSpeed=2\nTag=a\ntag=b\n",
+                     [](BriskletSettings &s) {
+                         s.Speed = 1;
+                         s.Tag = "a";
+                     }},
+            ReadCase{"DuplicateSectionsMerge", "[CAN]\nSpeed=1\n[PATH]\nFile=/x/\n[CAN]\nTag=7\nSpeed=6\n",
+                     [](BriskletSettings &s) {
+                         s.Speed = 1;
+                         s.Tag = "7";
+                         s.File = "/x/";
+                     }},
+            ReadCase{"GarbageLines",
+                     "garbage\n[CAN\n=novalue\n[CAN]\n%%%\nSpeed=6\n;Tag=9\n#Mask=9\n[]\nListening=1\n",
+                     [](BriskletSettings &s) { s.Speed = 6; }},
+            ReadCase{"BinaryAndNulBytes",
+                     "\xff\xfe\x00\x01\x02\n[CAN]\nTag=A\0B\nSpeed=\x80\n\0\0Mask=1F\n2.0A=0\n"s,
+                     [](BriskletSettings &s) {
+                         s.Tag = "AB";
+                         s.Mask = "1F";
+                         s.Std11 = false;
+                     }},
+            ReadCase{"Utf8ByteOrderMark", "\xEF\xBB\xBF[CAN]\nSpeed=2\n",
+                     [](BriskletSettings &s) { s.Speed = 2; }},
+            ReadCase{"MultiLineMarkerIsPlainText", "[CAN]\nTag=<<<END\nSpeed=1\nEND\n",
+                     [](BriskletSettings &s) {
+                         s.Tag = "<<<END";
+                         s.Speed = 1;
+                     }},
+            ReadCase{"TagCutAt2047", "[CAN]\nTag=" + std::string(5000, 'A') + "\nSpeed=3\n",
+                     [](BriskletSettings &s) {
+                         s.Tag = std::string(2047, 'A');
+                         s.Speed = 3;
+                     }},
+            ReadCase{"TagOf2047Whole", "[CAN]\nTag=" + std::string(2047, 'b') + "\n",
+                     [](BriskletSettings &s) { s.Tag = std::string(2047, 'b'); }},
+            ReadCase{"CutKeepsNoHalfCharacter", "[PATH]\nIni=" + std::string(2046, 'a') + "\xC3\xA9xyz\n",
+                     [](BriskletSettings &s) { s.Ini = std::string(2046, 'a'); }},
+            ReadCase{"TenMegabyteLine", "[CAN]\nMask=" + std::string(10 << 20, '7') + "\n2.0A=0\n",
+                     [](BriskletSettings &s) {
+                         s.Mask = std::string(2047, '7');
+                         s.Std11 = false;
+                     }}),
     ReadCaseName);
 
 TEST(SettingsReadFile, MissingOrOddFileGivesTheDefaults) {
@@ -265,8 +273,7 @@ BriskletSettings With(std::function<void(BriskletSettings &)> change) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SettingsValues, SettingsRoundTrip,
-                         ::testing::Values(Changed(), DefaultSettings("/a b/"),
-                                           With([](BriskletSettings &s) {
+                         ::testing::Values(Changed(), DefaultSettings("/a b/"), With([](BriskletSettings &s) {
                                                s.Speed = 7;
                                                s.Tag = "";
                                                s.Mask = "";
@@ -277,7 +284,9 @@ INSTANTIATE_TEST_SUITE_P(SettingsValues, SettingsRoundTrip,
                                                s.Tag = "a=b;c#d[e]";
                                                s.Ini = "\xC4\x8D\xff\x01";
                                            }),
-                                           With([](BriskletSettings &s) { s.Mask = std::string(2047, 'F'); })));
+                                           With([](BriskletSettings &s) {
+                                               s.Mask = std::string(2047, 'F');
+                                           })));
 
 TEST(SettingsWrite, ReplacementKeepsThePermissions) {
     SettingsFolder folder;

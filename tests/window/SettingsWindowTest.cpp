@@ -1,13 +1,12 @@
 // Brisklet.INI through the real window: what start-up puts into the controls, and what closing writes.
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -135,7 +134,9 @@ TEST_F(SettingsWindow, FirstRunCreatesTheFileWithAllSevenKeys) {
 
 TEST_F(SettingsWindow, ClosingWritesWhatTheControlsShow) {
     // [PATH] bytes that are not UTF-8 must come back exactly as they were.
-    OpenWithFile("[PATH]\nFile=C:\\Programy\\M\x9A\xE8\\\nIni=x.ini\n[CAN]\nSpeed=9\nTag=0\nNote=mine\n[Other]\nA=1\n");
+    OpenWithFile(
+        "[PATH]\nFile=C:\\Programy\\M\x9A\xE8\\\nIni=x.ini\n[CAN]\nSpeed=9\nTag=0\nNote=mine\n[Other]\nA="
+        "1\n");
     EXPECT_EQ(w->ComboSpeed->currentIndex(), -1);
     Type(w->editTag, "1fa");
     Type(w->editMask, "7ff");

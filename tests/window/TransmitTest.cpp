@@ -15,9 +15,7 @@ struct FrameRow {
     Bytes frame;
 };
 
-void PrintTo(const FrameRow &r, std::ostream *os) {
-    *os << r.panel.name;
-}
+void PrintTo(const FrameRow &r, std::ostream *os) { *os << r.panel.name; }
 
 class Transmit : public CommandWindow {
 protected:
