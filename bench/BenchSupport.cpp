@@ -14,7 +14,7 @@
 namespace {
 
 CanReport RandomReport(std::mt19937 &random, long serial) {
-    CanFrameSpec f;
+    BusFrame f;
     f.extended = serial % 4 == 3;
     f.identifier = f.extended ? (random() & 0x1FFFFFFF) : (random() & 0x7FF);
     f.length = static_cast<uint8_t>(serial % 9);

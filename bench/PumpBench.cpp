@@ -109,7 +109,7 @@ void BM_ReportToLabelLatency(benchmark::State &state) {
     for (auto _ : state) {
         for (int i = 0; i < Samples; ++i) {
             WaitUntil([] { return false; }, static_cast<int>(random() % 100));
-            CanFrameSpec f;
+            BusFrame f;
             f.identifier = static_cast<uint32_t>(i);
             const int minute = i % 60, millisecond = static_cast<int>(random() % 1000);
             const CanReport report = BuildCanReport(f, 7, minute, 0, millisecond);

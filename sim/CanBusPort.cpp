@@ -5,7 +5,7 @@ void CanBusPort::SetListener(CanBusListener *listener) {
     listener_ = listener;
 }
 
-void CanBusPort::DeliverFrame(const CanFrameSpec &frame) {
+void CanBusPort::DeliverFrame(const BusFrame &frame) {
     std::lock_guard lock(listenerMutex_);
     if (listener_) listener_->OnBusFrame(frame);
 }
@@ -38,7 +38,7 @@ void LoopbackCanBus::Close() {
     open_ = false;
 }
 
-bool LoopbackCanBus::Transmit(const CanFrameSpec &frame) {
+bool LoopbackCanBus::Transmit(const BusFrame &frame) {
     {
         std::lock_guard lock(mutex_);
         if (!open_) return false;
@@ -54,10 +54,10 @@ uint64_t LoopbackCanBus::TransmittedCount() const {
     return total_;
 }
 
-std::vector<CanFrameSpec> LoopbackCanBus::Transmitted() const {
+std::vector<BusFrame> LoopbackCanBus::Transmitted() const {
     std::lock_guard lock(mutex_);
     const uint64_t kept = total_ < Capacity ? total_ : Capacity;
-    std::vector<CanFrameSpec> frames;
+    std::vector<BusFrame> frames;
     frames.reserve(kept);
     for (uint64_t i = total_ - kept; i < total_; ++i) frames.push_back(ring_[i % Capacity]);
     return frames;

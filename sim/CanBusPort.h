@@ -21,7 +21,7 @@
 class CanBusListener {
 public:
     // A frame another node put on the bus.
-    virtual void OnBusFrame(const CanFrameSpec &frame) = 0;
+    virtual void OnBusFrame(const BusFrame &frame) = 0;
     // Error flags seen on the bus, in the bits of the bus error report (stuff 08, CRC 04, form 02, ack 01).
     virtual void OnBusError(uint8_t flags) = 0;
 
@@ -37,12 +37,12 @@ public:
     virtual void Close() = 0;
     // Queues the frame for the bus; false when the port is closed or its queue is full (the frame is lost,
     // as a controller drops a frame it has no buffer for).
-    virtual bool Transmit(const CanFrameSpec &frame) = 0;
+    virtual bool Transmit(const BusFrame &frame) = 0;
 
     void SetListener(CanBusListener *listener);
 
 protected:
-    void DeliverFrame(const CanFrameSpec &frame);
+    void DeliverFrame(const BusFrame &frame);
     void DeliverError(uint8_t flags);
 
 private:
@@ -69,19 +69,19 @@ public:
 
     bool Open(std::string &why) override;
     void Close() override;
-    bool Transmit(const CanFrameSpec &frame) override;
+    bool Transmit(const BusFrame &frame) override;
 
-    void Inject(const CanFrameSpec &frame) { DeliverFrame(frame); }
+    void Inject(const BusFrame &frame) { DeliverFrame(frame); }
     void InjectError(uint8_t flags) { DeliverError(flags); }
 
     uint64_t TransmittedCount() const;
-    std::vector<CanFrameSpec> Transmitted() const;  // the kept frames, oldest first
+    std::vector<BusFrame> Transmitted() const;  // the kept frames, oldest first
     bool WaitForTransmitted(uint64_t count, std::chrono::milliseconds timeout) const;
 
 private:
     mutable std::mutex mutex_;
     mutable std::condition_variable added_;
     bool open_ = false;
-    CanFrameSpec ring_[Capacity];
+    BusFrame ring_[Capacity];
     uint64_t total_ = 0;
 };

@@ -5,11 +5,11 @@
 #include <array>
 #include <cstdint>
 
-struct CanFrameSpec {
+struct BusFrame {
     uint32_t identifier = 0;
     bool extended = false;
     bool remote = false;
     uint8_t length = 0;  // data length code as sent in the info byte, 0..15
     std::array<uint8_t, 8> data{};
-    bool operator==(const CanFrameSpec &) const = default;
+    bool operator==(const BusFrame &) const = default;
 };

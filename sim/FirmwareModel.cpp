@@ -12,7 +12,7 @@ constexpr uint32_t ControllerClockHz = 8'000'000;
 
 }  // namespace
 
-bool AcceptanceFilter::Accepts(const CanFrameSpec &frame) const {
+bool AcceptanceFilter::Accepts(const BusFrame &frame) const {
     if (acceptAll) return true;
     if (frame.extended != extended) return false;
     const uint32_t id = frame.identifier & (extended ? ExtendedIdMask : StandardIdMask);
@@ -53,7 +53,7 @@ bool SlotFromPayload(const uint8_t *p, std::size_t length, SlotSetup &setup) {
     setup.period = std::chrono::milliseconds(p[1] * 256 + p[2]);
     if (setup.period.count() == 0) setup.periodic = false;
     const uint8_t info = p[8];
-    CanFrameSpec &f = setup.frame;
+    BusFrame &f = setup.frame;
     f.extended = (info & InfoExtendedFlag) != 0;
     f.identifier = DecodeId(p[4], p[5], p[6], p[7], info);
     f.remote = (p[7] & 0x04) != 0;

@@ -23,7 +23,7 @@ struct AcceptanceFilter {
     bool extended = false;
     uint32_t tag = 0;
     uint32_t mask = 0;
-    bool Accepts(const CanFrameSpec &frame) const;
+    bool Accepts(const BusFrame &frame) const;
     bool operator==(const AcceptanceFilter &) const = default;
 };
 constexpr std::size_t McInitLength = 10;
@@ -56,7 +56,7 @@ struct SlotSetup {
     bool periodic = false;
     bool showFrame = false;
     std::chrono::milliseconds period{0};
-    CanFrameSpec frame;
+    BusFrame frame;
 };
 constexpr std::size_t OutInitLength = 17;
 constexpr int SlotCount = 8;

@@ -18,31 +18,31 @@ constexpr uint8_t FlagAck = 0x01, FlagForm = 0x02, FlagCrc = 0x04, FlagStuff = 0
 
 }  // namespace
 
-bool ToSpec(const QCanBusFrame &frame, CanFrameSpec &spec) {
+bool ToBusFrame(const QCanBusFrame &frame, BusFrame &busFrame) {
     const auto type = frame.frameType();
     if (type != QCanBusFrame::DataFrame && type != QCanBusFrame::RemoteRequestFrame) return false;
-    spec = CanFrameSpec{};
-    spec.identifier = frame.frameId();
-    spec.extended = frame.hasExtendedFrameFormat();
-    spec.remote = type == QCanBusFrame::RemoteRequestFrame;
+    busFrame = BusFrame{};
+    busFrame.identifier = frame.frameId();
+    busFrame.extended = frame.hasExtendedFrameFormat();
+    busFrame.remote = type == QCanBusFrame::RemoteRequestFrame;
     const QByteArray payload = frame.payload();
-    const auto length = std::min<qsizetype>(payload.size(), static_cast<qsizetype>(spec.data.size()));
-    spec.length = static_cast<uint8_t>(length);
-    if (!spec.remote) std::copy(payload.begin(), payload.begin() + length, spec.data.begin());
+    const auto length = std::min<qsizetype>(payload.size(), static_cast<qsizetype>(busFrame.data.size()));
+    busFrame.length = static_cast<uint8_t>(length);
+    if (!busFrame.remote) std::copy(payload.begin(), payload.begin() + length, busFrame.data.begin());
     return true;
 }
 
-QCanBusFrame ToQtFrame(const CanFrameSpec &spec) {
-    const int length = std::min<int>(spec.length, static_cast<int>(spec.data.size()));
+QCanBusFrame ToQtFrame(const BusFrame &busFrame) {
+    const int length = std::min<int>(busFrame.length, static_cast<int>(busFrame.data.size()));
     QCanBusFrame frame;
-    frame.setFrameId(spec.identifier);
-    frame.setExtendedFrameFormat(spec.extended);
-    if (spec.remote) {
+    frame.setFrameId(busFrame.identifier);
+    frame.setExtendedFrameFormat(busFrame.extended);
+    if (busFrame.remote) {
         // A remote frame carries only its length code, which Qt takes from the payload's size.
         frame.setFrameType(QCanBusFrame::RemoteRequestFrame);
         frame.setPayload(QByteArray(length, 0));
     } else {
-        frame.setPayload(QByteArray(reinterpret_cast<const char *>(spec.data.data()), length));
+        frame.setPayload(QByteArray(reinterpret_cast<const char *>(busFrame.data.data()), length));
     }
     return frame;
 }
@@ -184,7 +184,7 @@ void QtCanBusPort::Close() {
     context_ = nullptr;
 }
 
-bool QtCanBusPort::Transmit(const CanFrameSpec &frame) {
+bool QtCanBusPort::Transmit(const BusFrame &frame) {
     std::lock_guard lock(queueMutex_);
     if (!open_ || count_ == QueueCapacity) {
         dropped_.fetch_add(1);
@@ -202,7 +202,7 @@ bool QtCanBusPort::Transmit(const CanFrameSpec &frame) {
 
 void QtCanBusPort::Drain() {
     for (;;) {
-        CanFrameSpec frame;
+        BusFrame frame;
         {
             std::lock_guard lock(queueMutex_);
             if (count_ == 0) {
@@ -225,9 +225,9 @@ void QtCanBusPort::ReadAll() {
     while (device_->framesAvailable() > 0) {
         const QCanBusFrame frame = device_->readFrame();
         if (frame.hasLocalEcho()) continue;  // our own frame coming back, not another node's
-        CanFrameSpec spec;
-        if (ToSpec(frame, spec))
-            DeliverFrame(spec);
+        BusFrame busFrame;
+        if (ToBusFrame(frame, busFrame))
+            DeliverFrame(busFrame);
         else if (const uint8_t flags = ErrorFlagsOf(frame))
             DeliverError(flags);
     }

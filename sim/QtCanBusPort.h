@@ -40,7 +40,7 @@ public:
 
     bool Open(std::string &why) override;
     void Close() override;
-    bool Transmit(const CanFrameSpec &frame) override;
+    bool Transmit(const BusFrame &frame) override;
 
     uint64_t FramesWritten() const { return written_.load(); }
     uint64_t FramesDropped() const {
@@ -67,16 +67,16 @@ private:
     std::mutex queueMutex_;
     bool open_ = false;
     bool wakePending_ = false;
-    CanFrameSpec queue_[QueueCapacity];
+    BusFrame queue_[QueueCapacity];
     std::size_t head_ = 0, count_ = 0;
 
     std::atomic<uint64_t> written_{0};
     std::atomic<uint64_t> dropped_{0};
 };
 
-// A Qt frame to the adapter's view and back. An error frame has no CanFrameSpec: ToSpec returns false.
-bool ToSpec(const QCanBusFrame &frame, CanFrameSpec &spec);
-QCanBusFrame ToQtFrame(const CanFrameSpec &spec);
+// A Qt frame to the adapter's view and back. An error frame has no BusFrame: ToBusFrame returns false.
+bool ToBusFrame(const QCanBusFrame &frame, BusFrame &busFrame);
+QCanBusFrame ToQtFrame(const BusFrame &busFrame);
 // The bus error report bits of an error frame in Linux SocketCAN's layout (protocol violation detail in
 // data bytes 2 and 3): no acknowledgement -> 01, form -> 02, CRC -> 04, stuff -> 08; 0 for anything else.
 uint8_t ErrorFlagsOf(const QCanBusFrame &frame);

@@ -67,7 +67,7 @@ std::size_t BuildReport(uint8_t type, const uint8_t *payload, uint8_t length, ui
     return length + frame::Overhead;
 }
 
-CanReport BuildCanReport(const CanFrameSpec &f, int hour, int minute, int second, int millisecond) {
+CanReport BuildCanReport(const BusFrame &f, int hour, int minute, int second, int millisecond) {
     uint8_t payload[CanReportPayload]{};
     payload[1] = static_cast<uint8_t>(hour);
     payload[2] = static_cast<uint8_t>(minute);
@@ -214,13 +214,13 @@ void EmulatedFirmware::OnPowerChange(SimAdapter &, bool plugged) {
     PowerOnStateLocked();
 }
 
-CanReport EmulatedFirmware::StampedReport(const CanFrameSpec &frame) const {
+CanReport EmulatedFirmware::StampedReport(const BusFrame &frame) const {
     const uint32_t now = ClockMs();
     return BuildCanReport(frame, static_cast<int>(now / 3600000), static_cast<int>(now / 60000 % 60),
                           static_cast<int>(now / 1000 % 60), static_cast<int>(now % 1000));
 }
 
-bool EmulatedFirmware::SendCanFrame(const CanFrameSpec &frame) {
+bool EmulatedFirmware::SendCanFrame(const BusFrame &frame) {
     const CanReport report = StampedReport(frame);
     if (!Inject(report.data(), report.size())) return false;
     canFramesSent_.fetch_add(1);
@@ -233,12 +233,12 @@ bool EmulatedFirmware::SendBusError(uint8_t flags) {
     return Inject(report, sizeof report);
 }
 
-void EmulatedFirmware::ReportLocked(const CanFrameSpec &frame) {
+void EmulatedFirmware::ReportLocked(const BusFrame &frame) {
     const CanReport report = StampedReport(frame);
     if (Inject(report.data(), report.size())) canFramesSent_.fetch_add(1);
 }
 
-void EmulatedFirmware::OnBusFrame(const CanFrameSpec &frame) {
+void EmulatedFirmware::OnBusFrame(const BusFrame &frame) {
     std::lock_guard lock(stateMutex_);
     if (controllerOn_ && receiving_ && !paused_ && filter_.Accepts(frame)) ReportLocked(frame);
 }
@@ -376,7 +376,7 @@ void EmulatedFirmware::Generate(TrafficRates rates) {
                 due[k] += period[k];
                 lock.unlock();
                 if (k == Frames) {
-                    CanFrameSpec f;
+                    BusFrame f;
                     f.extended = (serial % 4) == 3;
                     f.identifier = f.extended ? (random() & 0x1FFFFFFF) : (random() & 0x7FF);
                     f.length = static_cast<uint8_t>(serial % 9);
@@ -390,7 +390,7 @@ void EmulatedFirmware::Generate(TrafficRates rates) {
                     for (auto &b : junk) b = static_cast<uint8_t>(random() % 0xF0);  // never a start byte
                     Inject(junk, sizeof junk);
                 } else {
-                    CanReport report = BuildCanReport(CanFrameSpec{}, 0, 0, 0, 0);
+                    CanReport report = BuildCanReport(BusFrame{}, 0, 0, 0, 0);
                     if (random() % 2) {
                         report[CanReportSize - 3] ^= 0x55;  // wrong checksum: cut out, then dropped
                         Inject(report.data(), report.size());

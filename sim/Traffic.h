@@ -77,7 +77,7 @@ constexpr std::size_t CanReportSize = 26;
 using CanReport = std::array<uint8_t, CanReportSize>;
 
 // A type 11 report stamped with the given time of day.
-CanReport BuildCanReport(const CanFrameSpec &frame, int hour, int minute, int second, int millisecond);
+CanReport BuildCanReport(const BusFrame &frame, int hour, int minute, int second, int millisecond);
 // Any report: FA F5 type L payload checksum AF 5F into out (room for L + 7 bytes); returns L + 7.
 std::size_t BuildReport(uint8_t type, const uint8_t *payload, uint8_t length, uint8_t *out);
 
@@ -104,7 +104,7 @@ public:
     void SetClock(int hour, int minute, int second, int millisecond);
 
     // One report put on the link now; false when it did not fit (unplugged).
-    bool SendCanFrame(const CanFrameSpec &frame);
+    bool SendCanFrame(const BusFrame &frame);
     bool SendBusError(uint8_t flags);
 
     void StartGenerator(const TrafficRates &rates);
@@ -115,7 +115,7 @@ public:
     // The bus the slots transmit on and the firmware listens to; nullptr detaches. When it returns, the
     // previous port is no longer used or listened to, so it may be closed.
     void AttachBus(CanBusPort *port);
-    void OnBusFrame(const CanFrameSpec &frame) override;
+    void OnBusFrame(const BusFrame &frame) override;
     void OnBusError(uint8_t flags) override;
 
     FirmwareState State() const;
@@ -132,10 +132,10 @@ private:
     void Generate(TrafficRates rates);
     void Act(const uint8_t *frame);  // state lock held
     void StopSlots();                // state lock held
-    CanReport StampedReport(const CanFrameSpec &frame) const;
-    void ReportLocked(const CanFrameSpec &frame);  // state lock held
-    void TransmitLocked(const Slot &slot);         // state lock held
-    void PowerOnStateLocked();                     // state lock held
+    CanReport StampedReport(const BusFrame &frame) const;
+    void ReportLocked(const BusFrame &frame);  // state lock held
+    void TransmitLocked(const Slot &slot);     // state lock held
+    void PowerOnStateLocked();                 // state lock held
     void EnsureWorker();
     void StopWorker();
     void RunSlots();

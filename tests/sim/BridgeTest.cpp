@@ -36,24 +36,24 @@ TEST(QtCanBusPort, UnknownPluginIsNamedWithTheInstalledOnes) {
     EXPECT_FALSE(port.Open(why));
     EXPECT_EQ(why.rfind("bus: no CAN plugin \"nosuchbus\" (installed: ", 0), 0u) << why;
     EXPECT_NE(why.find("virtualcan"), std::string::npos) << why;
-    EXPECT_FALSE(port.Transmit(CanFrameSpec{}));
+    EXPECT_FALSE(port.Transmit(BusFrame{}));
 }
 
 TEST(QtCanBusPort, FramesConvertBothWays) {
-    const CanFrameSpec frames[] = {
+    const BusFrame frames[] = {
         Frame(0x123, false, {0x11, 0x22}),
         Frame(0x1ABCDEF0, true, {1, 2, 3, 4, 5, 6, 7, 8}),
         Frame(0x7FF, false, {0, 0, 0}, true),  // remote: a length, no data
         Frame(0x5, true, {}),
     };
-    for (const CanFrameSpec &f : frames) {
+    for (const BusFrame &f : frames) {
         const QCanBusFrame q = ToQtFrame(f);
         EXPECT_EQ(q.frameId(), f.identifier);
         EXPECT_EQ(q.hasExtendedFrameFormat(), f.extended);
         EXPECT_EQ(q.frameType() == QCanBusFrame::RemoteRequestFrame, f.remote);
         EXPECT_EQ(q.payload().size(), f.length);
-        CanFrameSpec back;
-        ASSERT_TRUE(ToSpec(q, back));
+        BusFrame back;
+        ASSERT_TRUE(ToBusFrame(q, back));
         EXPECT_EQ(back, f);
     }
 }
@@ -78,8 +78,8 @@ TEST(QtCanBusPort, SocketCanErrorFramesBecomeReportFlags) {
         frame.setError(row.errors);
         frame.setPayload(row.data);
         EXPECT_EQ(ErrorFlagsOf(frame), row.flags) << row.data.toHex().toStdString();
-        CanFrameSpec spec;
-        EXPECT_FALSE(ToSpec(frame, spec));
+        BusFrame busFrame;
+        EXPECT_FALSE(ToBusFrame(frame, busFrame));
     }
 }
 
@@ -123,7 +123,7 @@ protected:
 };
 
 TEST_F(VirtualBus, SlotFrameReachesTheOtherNodeAndItsFrameComesBackAsAReport) {
-    const CanFrameSpec sent = Frame(0x1ABCDEF0, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
+    const BusFrame sent = Frame(0x1ABCDEF0, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
     SetUpSlot(0, 0, FlagAlways, sent);
     ASSERT_TRUE(Wait([&] { return node->framesAvailable() > 0; }));
     const QCanBusFrame got = node->readFrame();

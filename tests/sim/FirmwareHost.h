@@ -67,7 +67,7 @@ protected:
                                  p);
         });
     }
-    void SetUpSlot(uint8_t slot, int period, uint8_t flags, const CanFrameSpec &f) {
+    void SetUpSlot(uint8_t slot, int period, uint8_t flags, const BusFrame &f) {
         Send(frame::OutInitialization, [&](PayloadBuffer &p) {
             return OutInitPayload(slot, period, flags, EncodeId(f.identifier, f.remote, !f.extended),
                                   InfoByte(f.length, f.extended), f.data.data(), f.length, p);
@@ -128,8 +128,8 @@ private:
     std::unique_ptr<Reassembly> cutter_ = std::make_unique<Reassembly>();
 };
 
-inline CanFrameSpec Frame(uint32_t id, bool extended, Bytes data, bool remote = false) {
-    CanFrameSpec f;
+inline BusFrame Frame(uint32_t id, bool extended, Bytes data, bool remote = false) {
+    BusFrame f;
     f.identifier = id;
     f.extended = extended;
     f.remote = remote;

@@ -17,12 +17,12 @@ struct FilterRow {
     const char *name;
     uint32_t tag, mask;
     bool standard;
-    CanFrameSpec frame;
+    BusFrame frame;
     bool accepted;
 };
 
-CanFrameSpec Id(uint32_t id, bool extended) {
-    CanFrameSpec f;
+BusFrame Id(uint32_t id, bool extended) {
+    BusFrame f;
     f.identifier = id;
     f.extended = extended;
     return f;

@@ -17,9 +17,9 @@ protected:
         FirmwareHost::TearDown();
     }
     // Plays the frames on the bus and returns the identifiers the host got reports for, in order.
-    std::vector<uint32_t> Heard(const std::vector<CanFrameSpec> &frames) {
+    std::vector<uint32_t> Heard(const std::vector<BusFrame> &frames) {
         const std::size_t before = Frames().size();
-        for (const CanFrameSpec &f : frames) bus.Inject(f);
+        for (const BusFrame &f : frames) bus.Inject(f);
         // Inject reports on this thread: whatever was reported already waits on the link.
         Pump();
         std::vector<uint32_t> ids;
@@ -31,10 +31,10 @@ protected:
     LoopbackCanBus bus;
 };
 
-const CanFrameSpec Std123 = Frame(0x123, false, {0x11, 0x22});
-const CanFrameSpec Std7FF = Frame(0x7FF, false, {});
-const CanFrameSpec Ext7FF = Frame(0x7FF, true, {1});
-const CanFrameSpec Ext1234A7FF = Frame(0x1234A7FF, true, {1, 2, 3});
+const BusFrame Std123 = Frame(0x123, false, {0x11, 0x22});
+const BusFrame Std7FF = Frame(0x7FF, false, {});
+const BusFrame Ext7FF = Frame(0x7FF, true, {1});
+const BusFrame Ext1234A7FF = Frame(0x1234A7FF, true, {1, 2, 3});
 
 TEST_F(Firmware, ReportsEveryFrameBeforeAnyFilterThenOnlyWhatPasses) {
     EXPECT_EQ(Heard({Std123, Ext7FF}), (std::vector<uint32_t>{0x123, 0x7FF}));

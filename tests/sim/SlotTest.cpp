@@ -20,9 +20,9 @@ protected:
     LoopbackCanBus bus;
 };
 
-const CanFrameSpec Ext123 = Frame(0x123, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
-const CanFrameSpec Std2B6 = Frame(0x2B6, false, {0xFF, 0x7B, 0x4A, 0xE8, 0xAD});
-const CanFrameSpec Remote7FF = Frame(0x7FF, false, {0, 0, 0}, true);
+const BusFrame Ext123 = Frame(0x123, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
+const BusFrame Std2B6 = Frame(0x2B6, false, {0xFF, 0x7B, 0x4A, 0xE8, 0xAD});
+const BusFrame Remote7FF = Frame(0x7FF, false, {0, 0, 0}, true);
 
 TEST_F(Slots, OneShotGoesOnTheBusOnceAndIsShownBackAfterTheAnswer) {
     SetTime(23, 59, 59, 900);
@@ -52,7 +52,7 @@ TEST_F(Slots, RemoteAndStandardFramesReachTheBusAsSetUp) {
     SetUpSlot(2, 0, FlagAlways, Remote7FF);
     SetUpSlot(3, 0, FlagAlways, Std2B6);
     ASSERT_TRUE(bus.WaitForTransmitted(2, Generous));
-    CanFrameSpec remote = Remote7FF;
+    BusFrame remote = Remote7FF;
     remote.data = {};  // a remote frame carries only its length
     EXPECT_EQ(bus.Transmitted()[0], remote);
     EXPECT_EQ(bus.Transmitted()[1], Std2B6);
@@ -103,7 +103,7 @@ TEST_P(StopRows, NothingFollowsTheStop) {
     const std::size_t shown = Frames().size();
     const auto sentBy = [&](uint32_t id) {
         std::size_t n = 0;
-        for (const CanFrameSpec &f : bus.Transmitted()) n += f.identifier == id;
+        for (const BusFrame &f : bus.Transmitted()) n += f.identifier == id;
         return n;
     };
     const std::size_t slot0 = sentBy(0x2B6), slot1 = sentBy(0x123);

@@ -8,7 +8,7 @@ TEST_F(ReceiveWindow, OnePassReadsTheWholeBacklog) {
     // About 4.8 reads' worth: one read per pass would leave most of it in the link for later polls.
     constexpr int Reports = 6000;
     static_assert(Reports * CanReportSize > 4 * reassembly::MaxReadSize);
-    CanFrameSpec f;
+    BusFrame f;
     f.length = 2;
     for (int i = 0; i < Reports; ++i) {
         f.identifier = static_cast<uint32_t>(i % 0x800);

@@ -26,7 +26,7 @@ TEST_F(ReceiveWindow, ReportAppearsInTheLabelsAndCountsOnce) {
 TEST_F(ReceiveWindow, FramesFromTheAdaptersClockAndCommandReports) {
     PlugAndFind();
     firmware->SetClock(23, 59, 59, 0);
-    CanFrameSpec f;
+    BusFrame f;
     f.identifier = 0x1ABCDEF;
     f.extended = true;
     f.length = 3;
@@ -181,7 +181,7 @@ TEST_F(ReceiveWindow, ClosingWhileFramesArriveShowsNoMore) {
 // last one sent.
 TEST_F(ReceiveWindow, BurstLosesNoFrame) {
     PlugAndFind();
-    CanFrameSpec f;
+    BusFrame f;
     f.length = 2;
     for (int i = 0; i < 3000; ++i) {
         f.identifier = static_cast<uint32_t>(i % 0x800);
