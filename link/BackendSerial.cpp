@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "LinkBackend.h"
+#include "RxEvent.h"
 
 namespace {
 
@@ -284,6 +285,15 @@ FT_STATUS SerialLink::Close(FT_HANDLE ftHandle) {
     // Wakes every call waiting in poll() on this descriptor; the eventfd stays readable until closed.
     [[maybe_unused]] const ssize_t woke = ::write(wakeFd_, &one, sizeof one);
     idle_.wait(lock, [&] { return users_ == 0; });
+    rxEvent_.store(nullptr);
+    if (notifier_.joinable()) {
+        {
+            std::lock_guard notify(notifyMutex_);
+            stopNotifier_ = true;
+            readDone_.notify_all();
+        }
+        notifier_.join();  // it never takes mutex_; the eventfd written above ends its poll
+    }
     // Exclusivity outlives the descriptor on a pseudo-terminal: give it back, or the next open is refused.
     ::ioctl(fd_, TIOCNXCL);
     CloseQuietly(fd_);
@@ -382,6 +392,11 @@ FT_STATUS SerialLink::Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRe
         }
     }
     *lpBytesReturned = done;
+    if (done > 0) {
+        readSeq_.fetch_add(1);
+        std::lock_guard notify(notifyMutex_);
+        readDone_.notify_all();
+    }
     return FT_OK;
 }
 
@@ -420,9 +435,43 @@ FT_STATUS SerialLink::Write(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToW
     return FT_OK;
 }
 
-FT_STATUS SerialLink::SetEventNotification(FT_HANDLE ftHandle, DWORD, void *) {
-    Use use(*this, ftHandle);
-    return use.Status();
+FT_STATUS SerialLink::SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, void *Param) {
+    std::lock_guard lock(mutex_);
+    const uintptr_t value = HandleValue(ftHandle);
+    if (value == 0 || value != openHandle_ || closing_) return FT_INVALID_HANDLE;
+    if (lost_.load()) return FT_IO_ERROR;
+    rxEvent_.store((Mask & FT_EVENT_RXCHAR) != 0 ? Param : nullptr);
+    if (rxEvent_.load() != nullptr && !notifier_.joinable()) {
+        {
+            std::lock_guard notify(notifyMutex_);
+            stopNotifier_ = false;
+        }
+        notifier_ = std::thread(&SerialLink::Notify, this, fd_, wakeFd_);
+    }
+    return FT_OK;
+}
+
+// Runs while the handle is open; Close joins it before the two descriptors are closed, so they stay
+// valid here.
+void SerialLink::Notify(int fd, int wakeFd) {
+    constexpr auto ReadWaitLimit = std::chrono::milliseconds(100);
+    for (;;) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (waits[1].revents != 0) return;  // being closed
+        const uint64_t seen = readSeq_.load();
+        if (auto *event = static_cast<RxEventObject *>(rxEvent_.load())) event->Set();
+        // A hang-up stays readable for ever: the receive thread's next call finds it; nothing more to say.
+        if ((waits[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (waits[0].revents & POLLIN) == 0)
+            return;
+        std::unique_lock notify(notifyMutex_);
+        readDone_.wait_for(notify, ReadWaitLimit,
+                           [&] { return readSeq_.load() != seen || stopNotifier_; });
+        if (stopNotifier_) return;
+    }
 }
 
 // ---- The table ------------------------------------------------------------------------------------

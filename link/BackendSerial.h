@@ -22,7 +22,11 @@
 //    window thread); a fresh handle has DefaultTimeout for both.
 //  - FT_ResetDevice discards both directions (tcflush). FT_GetStatus: rx = bytes waiting (FIONREAD),
 //    tx = bytes not yet sent (TIOCOUTQ), event = 0.
-//  - FT_SetEventNotification is accepted on an open handle and otherwise ignored: the receive thread polls.
+//  - FT_SetEventNotification on an open handle with FT_EVENT_RXCHAR and a parameter (the receive event,
+//    an RxEventObject) sets the event whenever bytes arrive: a notifier thread of the open handle waits in
+//    poll() for the tty to become readable, sets the event, and waits for a read before it polls again
+//    (poll is level-triggered), or 100 ms should nobody read. Mask 0 or a null parameter ends the
+//    notification; closing the handle ends the thread.
 #pragma once
 
 #include <sys/types.h>
@@ -34,6 +38,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "D2xxTypes.h"
 
@@ -95,6 +100,8 @@ private:
     void MarkLost() { lost_.store(true); }
     bool NodeChanged() const;  // lock held
 
+    void Notify(int fd, int wakeFd);  // the notifier thread's body
+
     mutable std::mutex mutex_;
     std::condition_variable idle_;  // users_ dropped to 0
     SerialSettings settings_;
@@ -109,6 +116,14 @@ private:
     dev_t openDevice_ = 0;
     std::atomic<bool> lost_{false};
     std::atomic<uint32_t> readTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};
+    // The receive event's notifier. rxEvent_ is what it sets (nullptr: nothing); readSeq_ counts reads
+    // so that it knows when the bytes it announced have been taken.
+    std::thread notifier_;
+    std::atomic<void *> rxEvent_{nullptr};
+    std::atomic<uint64_t> readSeq_{0};
+    std::mutex notifyMutex_;
+    std::condition_variable readDone_;
+    bool stopNotifier_ = false;  // notifyMutex_
     std::atomic<uint32_t> writeTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};
 };
 

@@ -1,6 +1,9 @@
 // The sim backend: the D2XX functions as the vendor declares them, each handing its call to the
 // process-wide emulated adapter.
 #include "LinkBackend.h"
+#include <atomic>
+
+#include "RxEvent.h"
 #include "SimAdapter.h"
 
 namespace {
@@ -37,8 +40,23 @@ FT_STATUS SimWrite(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite, DWO
     return TheSimAdapter().Write(ftHandle, lpBuffer, dwBytesToWrite, lpBytesWritten);
 }
 
+
+// The emulator signals through its own interface; this one sets the event it was registered with.
+class SimRxSink final : public SimEventSink {
+public:
+    std::atomic<RxEventObject *> event{nullptr};
+    void Signal() override {
+        if (RxEventObject *e = event.load()) e->Set();
+    }
+};
+SimRxSink simRxSink;
+
 FT_STATUS SimSetEventNotification(FT_HANDLE ftHandle, DWORD Mask, void *Param) {
-    return TheSimAdapter().SetEventNotification(ftHandle, Mask, Param);
+    // The emulator holds one registration at a time, so one sink serves; it is pointed at the new event
+    // only once the emulator has accepted the call (a refused call leaves the old registration alone).
+    const FT_STATUS status = TheSimAdapter().SetEventNotification(ftHandle, Mask, Param ? static_cast<SimEventSink *>(&simRxSink) : nullptr);
+    if (status == FT_OK && Param != nullptr) simRxSink.event.store(static_cast<RxEventObject *>(Param));
+    return status;
 }
 
 }  // namespace

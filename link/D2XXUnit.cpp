@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "RxEvent.h"
+
 namespace {
 
 FT_STATUS NoListDevices(void *, void *, DWORD) { return FT_DEVICE_NOT_FOUND; }
@@ -126,4 +128,8 @@ DWORD GetFTRxCount() {
 
 void SetFTEventNotification(DWORD Mask, void *Param) {
     (void)FtApi.FT_SetEventNotification(LinkHandle, Mask, Param);
+}
+
+void RegisterRxEvent() {
+    SetFTEventNotification(FT_EVENT_RXCHAR, &RxEvent());
 }

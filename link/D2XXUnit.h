@@ -48,6 +48,13 @@ DWORD ReadFTDevice(DWORD Count);
 DWORD GetFTRxCount();
 void SetFTEventNotification(DWORD Mask, void *Param);
 
+// Registers the receive event (RxEvent, mask FT_EVENT_RXCHAR) on the handle held now. Every backend
+// is given the event object itself: the vendor's library signals it through its layout, the others call
+// RxEventObject::Set(). Status ignored: a link that cannot signal is still polled every 100 ms.
+// Called when the receive thread is created and after every open, since a registration ends with the
+// handle it was made on.
+void RegisterRxEvent();
+
 // The operator's text for a status 1..6 (" - Invalid Handle..." ...), empty for any other.
 const char *LinkStatusText(FT_STATUS status);
 

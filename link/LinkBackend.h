@@ -37,7 +37,8 @@ bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &wh
 // as it was.
 bool InstallLinkBackend(const LinkChoice &choice, std::string &why);
 
-// The table that forwards every call to TheSimAdapter().
+// The table that forwards every call to TheSimAdapter(). Its FT_SetEventNotification takes the receive
+// event (an RxEventObject) like the others and hands the emulator a sink that sets it.
 D2xxApi SimD2xxApi();
 
 // Loads the vendor's library (`path`, or DefaultD2xxLibrary when empty) with dlopen and looks up the ten

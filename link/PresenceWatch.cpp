@@ -17,6 +17,9 @@ void PresenceTick(PresenceView &view) {
         view.SetActionEnabled(Action::ReceiveFile, true);
         (void)ResetFTDevice();
         (void)SetFTTimeouts(LinkTimeoutMs, LinkTimeoutMs);
+        // Without this the receive event would stay tied to the handle the receive thread saw at its
+        // start (none, or one lost since), and receiving would fall back to the 100 ms poll.
+        RegisterRxEvent();
         return;
     }
     if (GetFTQueueStatus() == FT_OK) return;

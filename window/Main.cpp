@@ -15,7 +15,6 @@
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
 
-std::atomic<uint8_t> PauseState{0};
 TfrmMain *frmMain = nullptr;
 
 namespace {
@@ -45,12 +44,10 @@ void TfrmMain::WireControls() {
     // Link errors may be reported on the receive thread; the line reaches the status bar on ours, queued
     // behind whatever that thread handed over before it.
     SetLinkErrorSink([this](const std::string &line) {
-        const QString text = QString::fromStdString(line);
         if (QThread::currentThread() == thread())
-            ErrorMessages(text);
+            ErrorMessages(QString::fromStdString(line));
         else
-            QMetaObject::invokeMethod(
-                this, [this, text] { ErrorMessages(text); }, Qt::QueuedConnection);
+            QueueLinkErrorLine(line);
     });
 
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);

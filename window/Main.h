@@ -7,6 +7,9 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <string>
+
+#include "ReceivePump.h"  // PauseState
 
 class QAction;
 class QCheckBox;
@@ -21,8 +24,6 @@ class QStatusBar;
 class QTimer;
 class QToolButton;
 
-// 0 running, 1 paused: while not 0, received CAN frames are neither shown nor counted.
-extern std::atomic<uint8_t> PauseState;
 
 struct WindowOptions {
     // Folder holding Brisklet.INI, with its trailing separator; empty: the executable's folder.
@@ -51,6 +52,8 @@ public:
     // ---- Receive thread and pump ----
     void ReceiveData();           // receive thread
     void FTReceiveFileExecute();  // the pump; receive thread or Ctrl+R
+    void QueueLinkErrorLine(const std::string &line);  // any thread but the window's
+    uint64_t ReceivePasses() const;  // passes of this window's receive thread so far
 
     // ---- Command encoder ----
     bool CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]);

@@ -3,7 +3,7 @@
 
 #include "Main.h"
 #include "PresenceWatch.h"
-#include "UnitThread.h"
+#include "ReceivePump.h"
 
 namespace {
 
@@ -26,10 +26,10 @@ private:
 }  // namespace
 
 void TfrmMain::Timer1Timer() {
-    // A tick never runs beside a receive pump: while the receive thread holds the pump, this tick is
-    // skipped, as if the timer had been switched off for the pump's duration.
-    auto hold = TryEnterPresenceTick();
-    if (!hold.owns_lock()) return;
+    // A tick never runs beside a receive pump: it waits for the pass under way (one read at most), as
+    // if the timer had been switched off for the pump's duration, and the receive thread lets it in
+    // before its next pass, so that a flood cannot starve the watch.
+    auto hold = EnterPumpGate();
     WindowPresenceView view(*this);
     PresenceTick(view);
 }

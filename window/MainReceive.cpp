@@ -1,42 +1,31 @@
-// The receive pump and the receive thread's entry into the window.
+// The window as one consumer of the receive pump, and the window's entry points into it.
 //
-// The pump reads, cuts and decodes on the thread that runs it and gathers what the window must show
-// into one WindowChanges record. On the window thread (Ctrl+R) the record is applied at once; on the
-// receive thread it travels to the window thread in one queued call. The link's error lines from the
-// receive thread travel through the same queue (the link error sink posts them), so everything the
-// receive thread causes reaches the window in the order it happened. Within one pump the record keeps
-// only the last frame and the last status text: no other writer can come between them.
+// The pump runs on the receive thread (and on the window thread for Ctrl+R). What one pump means for the
+// window (the last frame, whether the counters or the status line changed) is gathered into one record;
+// records, and the link's error lines raised on the receive thread, go into one queue in the order they
+// were made, and the window thread applies them in that order. A Ctrl+R pump on the window thread
+// applies every record still waiting before its own, so the labels never step back to an older frame.
 //
-// Cost: an idle pass allocates nothing; a pump allocates one queued call at most, however many frames
-// it decodes (the frames themselves live in fixed buffers).
+// The queue is a fixed ring. Should the window thread fall so far behind that it fills, the newest
+// record takes in the next one (the later frame and status win; the counters are totals and lose
+// nothing). The window thread is posted one call whenever the queue turns non-empty.
 #include <QLabel>
 #include <QMetaObject>
-#include <QStatusBar>
 #include <QThread>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "D2XXUnit.h"
-#include "Decode.h"
 #include "Main.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
-#include "Reassembly.h"
+#include "ReceivePump.h"
 #include "UnitThread.h"
 
 namespace {
 
-static_assert(LinkBufferSize == reassembly::MaxReadSize);
-
-// The carry, the queue and the work buffer: about 1.3 MB, allocated once with the process. Only the
-// holder of PumpMutex touches it.
-Reassembly rxStream;
-
-std::unique_ptr<TEventThread> receiveThread;  // window thread only
-TfrmMain *receiveThreadOwner = nullptr;       // the window its passes go to
-// The window whose pump results may still be shown; cleared when its thread stops so that a result
-// still on its way is dropped. Read on the window thread only.
-TfrmMain *receivingWindow = nullptr;
+constexpr std::size_t MaxLineLength = 160;
 
 struct WindowChanges {
     bool frame = false;
@@ -47,13 +36,115 @@ struct WindowChanges {
     bool count = false;
     bool errors = false;
     int status = -1;  // type of the last command report, -1: none
+    // A link error line raised on the receive thread (empty: none). Shown after the changes above.
+    char line[MaxLineLength]{};
 
-    bool Any() const { return frame || count || errors || status >= 0; }
+    bool Any() const { return frame || count || errors || status >= 0 || line[0] != '\0'; }
+
+    // `later` came after this record; the two become one.
+    void Absorb(const WindowChanges &later) {
+        if (later.frame) {
+            frame = true;
+            hour = later.hour;
+            minute = later.minute;
+            second = later.second;
+            millisecond = later.millisecond;
+            identifier = later.identifier;
+            info = later.info;
+            std::memcpy(data, later.data, sizeof data);
+        }
+        count = count || later.count;
+        errors = errors || later.errors;
+        if (later.status >= 0) {
+            status = later.status;
+            line[0] = '\0';
+        }
+        if (later.line[0] != '\0') std::memcpy(line, later.line, sizeof line);
+    }
 };
 
-class PumpSink final : public DecodeSink {
+class DisplayQueue {
 public:
-    PumpSink(TfrmMain &window, WindowChanges &changes) : window_(window), changes_(changes) {}
+    static constexpr int Capacity = 64;
+
+    // Any thread. True when the window thread must be posted a drain.
+    bool Push(const WindowChanges &c) {
+        std::lock_guard lock(mutex_);
+        if (count_ == Capacity)
+            ring_[(head_ + count_ - 1) % Capacity].Absorb(c);
+        else
+            ring_[(head_ + count_++) % Capacity] = c;
+        if (drainPosted_) return false;
+        drainPosted_ = true;
+        return true;
+    }
+
+    // Window thread: takes the oldest record.
+    bool Pop(WindowChanges &c) {
+        std::lock_guard lock(mutex_);
+        if (count_ == 0) {
+            drainPosted_ = false;
+            return false;
+        }
+        c = ring_[head_];
+        head_ = (head_ + 1) % Capacity;
+        --count_;
+        return true;
+    }
+
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        head_ = count_ = 0;
+        drainPosted_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    WindowChanges ring_[Capacity];
+    int head_ = 0, count_ = 0;
+    bool drainPosted_ = false;
+};
+
+DisplayQueue displayQueue;
+
+std::unique_ptr<TEventThread> receiveThread;  // window thread only
+TfrmMain *receiveThreadOwner = nullptr;       // the window its passes go to
+// The window whose records may still be shown; cleared when its thread stops so that a record still on
+// its way is dropped. Read on the window thread only.
+TfrmMain *receivingWindow = nullptr;
+
+// Window thread.
+void Apply(TfrmMain &w, const WindowChanges &c) {
+    if (c.frame) w.ReceiveCanData(c.hour, c.minute, c.second, c.millisecond, c.identifier, c.info, c.data);
+    if (c.count) w.CanCountShow();
+    if (c.errors) w.CanErrorShow();
+    if (c.status >= 0)
+        w.ErrorMessages(QLatin1String("  ") + QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]));
+    if (c.line[0] != '\0') w.ErrorMessages(QString::fromLatin1(c.line));
+}
+
+void Drain(TfrmMain &w) {
+    WindowChanges c;
+    while (displayQueue.Pop(c))
+        if (receivingWindow == &w) Apply(w, c);
+}
+
+void Deliver(TfrmMain &w, const WindowChanges &c) {
+    const bool post = displayQueue.Push(c);
+    if (QThread::currentThread() == w.thread()) {
+        Drain(w);
+        return;
+    }
+    if (!post) return;
+    TfrmMain *target = &w;
+    QMetaObject::invokeMethod(target, [target] { Drain(*target); }, Qt::QueuedConnection);
+}
+
+// What one pump means for the window. Counters are counted here, on the pump's thread; the labels
+// show them as they stand when the record is applied, which is at least what the pump counted.
+class WindowConsumer final : public PumpConsumer {
+public:
+    void Attach(TfrmMain *w) { window_ = w; }
 
     void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
                   const uint8_t (&Data)[8]) override {
@@ -69,89 +160,58 @@ public:
         changes_.count = true;
     }
     void BusError(uint8_t Flags) override {
-        window_.CanErrorInc(Flags);
+        window_->CanErrorInc(Flags);
         changes_.errors = true;
     }
     void CommandReport(uint8_t Type) override { changes_.status = Type; }
+    void EndOfPump() override {
+        if (changes_.Any()) Deliver(*window_, changes_);
+        changes_ = WindowChanges{};
+    }
 
 private:
-    TfrmMain &window_;
-    WindowChanges &changes_;
+    TfrmMain *window_ = nullptr;
+    WindowChanges changes_;
 };
 
-// Window thread. Counters are shown as they stand now, which is at least what the pump counted.
-void Apply(TfrmMain &w, const WindowChanges &c) {
-    if (c.frame) w.ReceiveCanData(c.hour, c.minute, c.second, c.millisecond, c.identifier, c.info, c.data);
-    if (c.count) w.CanCountShow();
-    if (c.errors) w.CanErrorShow();
-    if (c.status >= 0 && w.StatusPanel1)
-        w.StatusPanel1->setText(QLatin1String("  ") +
-                                QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]));
+WindowConsumer windowConsumer;
+
+bool ReceivePassOf(void *window) {
+    (void)window;
+    return ReceivePass();
 }
-
-// The one pump body; the caller holds PumpMutex. Returns the number of bytes read.
-DWORD RunPump(TfrmMain &w) {
-    ShowLinkErrors.store(false);
-    const DWORD count = ReadFTDevice(LinkBufferSize);
-    rxStream.SaveMessage(InBuffer, static_cast<int>(count));
-
-    WindowChanges changes;
-    PumpSink sink(w, changes);
-    FrameBuffer msg;
-    while (rxStream.TakeMessage(msg)) DecodeMessage(msg, PauseState.load() != 0, sink);
-
-    if (!changes.Any()) return count;
-    if (QThread::currentThread() == w.thread()) {
-        Apply(w, changes);
-        return count;
-    }
-    TfrmMain *target = &w;
-    QMetaObject::invokeMethod(
-        target,
-        [target, changes] {
-            if (receivingWindow == target) Apply(*target, changes);
-        },
-        Qt::QueuedConnection);
-    return count;
-}
-
-void ReceivePass(void *window) { static_cast<TfrmMain *>(window)->ReceiveData(); }
 
 }  // namespace
 
-// Receive thread. Holds PumpMutex for each pump with its link calls, so no presence tick runs beside
-// them; a tick that finds it taken is skipped, never waited for.
-//
-// A read that fills the whole buffer means more is waiting, and the pass pumps again at once instead of
-// waiting for the next poll: one 32 KiB read per 100 ms is about 12,600 reports/s, less than a saturated
-// 1 Mbit/s bus sends, and the backlog would grow until the adapter drops frames. The mutex is let go
-// between pumps so that a presence tick or Ctrl+R can still come in during a long drain.
-void TfrmMain::ReceiveData() {
-    for (;;) {
-        std::lock_guard hold(PumpMutex);
-        if (!DevicePresent.load()) return;
-        if (static_cast<int32_t>(GetFTRxCount()) <= 0) return;
-        if (RunPump(*this) < LinkBufferSize) return;
-    }
+// A link error line raised on a thread other than the window's: queued behind what that thread
+// handed over before it.
+void TfrmMain::QueueLinkErrorLine(const std::string &line) {
+    WindowChanges c;
+    const std::size_t n = std::min(line.size(), MaxLineLength - 1);
+    std::memcpy(c.line, line.data(), n);
+    c.line[n] = '\0';
+    Deliver(*this, c);
 }
 
-// Ctrl+R on the window thread. When the receive thread is pumping right now, this pass is its work
-// already: nothing is done rather than waiting for it.
+// Receive thread: one pass (the receive thread itself calls the pump's pass, which is this).
+void TfrmMain::ReceiveData() { (void)ReceivePass(); }
+
+// Ctrl+R on the window thread. Waits for a pass the receive thread may have under way (one read at
+// most), then pumps once, reading whatever has arrived up to the link buffer.
 void TfrmMain::FTReceiveFileExecute() {
-    std::unique_lock hold(PumpMutex, std::try_to_lock);
-    if (!hold.owns_lock()) return;
-    RunPump(*this);
+    auto hold = EnterPumpGate();
+    RunPump(LinkBufferSize);
 }
 
 void TfrmMain::StartReceiveThread() {
     if (receiveThread) return;
-    {
-        std::lock_guard hold(PumpMutex);
-        rxStream.Reset();  // an earlier window's tail is no part of this one's stream
-    }
+    ResetReceiveStream();  // an earlier window's tail is no part of this one's stream
+    displayQueue.Clear();
+    windowConsumer.Attach(this);
+    AddPumpConsumer(&windowConsumer);
     receivingWindow = this;
     receiveThreadOwner = this;
-    receiveThread = std::make_unique<TEventThread>(false, &ReceivePass, this);
+    receiveThread = std::make_unique<TEventThread>(false, &ReceivePassOf, this);
 }
 
 void TfrmMain::StopReceiveThread() {
@@ -160,5 +220,10 @@ void TfrmMain::StopReceiveThread() {
         receiveThread->Stop();
         receiveThread.reset();
         receiveThreadOwner = nullptr;
+        RemovePumpConsumer(&windowConsumer);
     }
+}
+
+uint64_t TfrmMain::ReceivePasses() const {
+    return receiveThread && receiveThreadOwner == this ? receiveThread->Passes() : 0;
 }

@@ -49,7 +49,10 @@ FT_STATUS Queue(FT_HANDLE, DWORD *count) {
 }
 FT_STATUS Status(FT_HANDLE, DWORD *, DWORD *, DWORD *) { return FT_OK; }
 FT_STATUS ReadWrite(FT_HANDLE, void *, DWORD, DWORD *) { return FT_OK; }
-FT_STATUS Notify(FT_HANDLE, DWORD, void *) { return FT_OK; }
+FT_STATUS Notify(FT_HANDLE h, DWORD mask, void *param) {
+    script->calls.push_back("notify" + std::to_string(mask) + (h && param ? "" : "(none)"));
+    return FT_OK;
+}
 
 class RecordingView : public PresenceView {
 public:
@@ -100,11 +103,12 @@ TEST_F(PresenceTickTest, AbsentAdapterIsSearchedSilentlyAndTitleStaysAtStart) {
     EXPECT_FALSE(DevicePresent.load());
 }
 
-TEST_F(PresenceTickTest, FoundAdapterIsOpenedResetAndGivenShortTimeouts) {
+// The receive event is registered on every handle the tick opens: a registration ends with its handle.
+TEST_F(PresenceTickTest, FoundAdapterIsOpenedResetGivenShortTimeoutsAndRegistered) {
     s.openStatus = FT_OK;
     PresenceTick(view);
     EXPECT_TRUE(DevicePresent.load());
-    EXPECT_EQ(s.calls, (std::vector<std::string>{"close", "open0", "reset", "timeouts"}));
+    EXPECT_EQ(s.calls, (std::vector<std::string>{"close", "open0", "reset", "timeouts", "notify1"}));
     EXPECT_EQ(s.readTimeout, 10u);
     EXPECT_EQ(s.writeTimeout, 10u);
     EXPECT_EQ(view.changes, (std::vector<std::string>{"title:Brisklet  V1.1  -  Device Present", "+configure",

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "BackendSerial.h"
+#include "RxEvent.h"
 #include "SerialPty.h"
 
 namespace {
@@ -181,7 +182,8 @@ TEST_F(SerialOnPty, HandlesFollowTheD2xxRules) {
     EXPECT_EQ(link.Open(1, &handle), FT_DEVICE_NOT_FOUND);
 
     OpenLink();
-    EXPECT_EQ(link.SetEventNotification(handle, FT_EVENT_RXCHAR, &byte), FT_OK);
+    RxEventObject event;
+    EXPECT_EQ(link.SetEventNotification(handle, FT_EVENT_RXCHAR, &event), FT_OK);
     FT_HANDLE second = nullptr;
     EXPECT_EQ(link.Open(0, &second), FT_DEVICE_NOT_OPENED);  // busy, as a device another program holds
 
@@ -194,6 +196,32 @@ TEST_F(SerialOnPty, HandlesFollowTheD2xxRules) {
     // The old value must never reach the new descriptor.
     EXPECT_EQ(link.Write(old, &byte, 1, &n), FT_INVALID_HANDLE);
     EXPECT_EQ(link.GetQueueStatus(old, &n), FT_INVALID_HANDLE);
+}
+
+// Bytes arriving on the tty set the registered receive event, once per batch until they are read; a
+// registration ends with its handle.
+TEST_F(SerialOnPty, ArrivingBytesSetTheRegisteredEvent) {
+    OpenLink();
+    RxEventObject event;
+    ASSERT_EQ(link.SetEventNotification(handle, FT_EVENT_RXCHAR, &event), FT_OK);
+    EXPECT_FALSE(event.Wait(milliseconds(0)));  // nothing has arrived
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(pty.Send({0xFA, 0xF5, 0x06, 0x00, 0x06, 0xAF, 0x5F}), 7u);
+        ASSERT_TRUE(event.Wait(Generous)) << "round " << round;
+        uint8_t buffer[16];
+        DWORD n = 0;
+        ASSERT_EQ(link.Read(handle, buffer, 7, &n), FT_OK);
+        EXPECT_EQ(n, 7u);
+    }
+    // Mask 0 ends the notification; the handle stays usable.
+    ASSERT_EQ(link.SetEventNotification(handle, 0, &event), FT_OK);
+    event.Wait(milliseconds(0));
+    ASSERT_EQ(pty.Send({0x55}), 1u);
+    EXPECT_FALSE(event.Wait(milliseconds(150)));
+    // Closing with a registration in force ends its thread (a hang here fails the run).
+    ASSERT_EQ(link.SetEventNotification(handle, FT_EVENT_RXCHAR, &event), FT_OK);
+    ASSERT_EQ(link.Close(handle), FT_OK);
+    handle = nullptr;
 }
 
 TEST_F(SerialOnPty, ExclusiveWhileOpenAndGivenBackOnClose) {

@@ -12,7 +12,10 @@
 #include "UnitThread.h"
 
 namespace {
-void CountPass(void *counter) { static_cast<std::atomic<int> *>(counter)->fetch_add(1); }
+bool CountPass(void *counter) {
+    static_cast<std::atomic<int> *>(counter)->fetch_add(1);
+    return false;
+}
 }  // namespace
 
 TEST(RxEvent, SetEndsOneWaitOnly) {
@@ -42,6 +45,23 @@ TEST(EventThread, PassesUntilStoppedAndNoneAfter) {
     EXPECT_EQ(passes.load(), atStop);
 }
 
+// A pass that always asks for another at once (reads keep coming back full) never waits on the event,
+// and the stop request is still seen between two passes.
+TEST(EventThread, StopIsSeenBetweenPassesThatFollowAtOnce) {
+    std::atomic<int> passes{0};
+    TEventThread thread(
+        false,
+        [](void *counter) {
+            static_cast<std::atomic<int> *>(counter)->fetch_add(1);
+            return true;
+        },
+        &passes);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return passes.load() >= 1000; }, 5000));
+    EXPECT_GE(thread.ImmediatePasses(), 900u);
+    thread.Stop();  // a loop that never looked at the request would hang here
+    EXPECT_FALSE(thread.isRunning());
+}
+
 TEST(EventThread, SuspendedDoesNotRunAndStopsCleanly) {
     std::atomic<int> passes{0};
     {
@@ -52,9 +72,15 @@ TEST(EventThread, SuspendedDoesNotRunAndStopsCleanly) {
     EXPECT_EQ(passes.load(), 0);
 }
 
-// Registered on an open handle of the emulated adapter, arriving bytes end the wait early; either way
-// the registration is made exactly once, at creation.
-TEST(EventThread, RegistersOnceAndTheEmulatorSignalsIt) {
+TEST(EventThread, RunsAtTheHighestPriority) {
+    std::atomic<int> passes{0};
+    TEventThread thread(false, &CountPass, &passes);
+    EXPECT_EQ(thread.priority(), QThread::HighestPriority);
+}
+
+// Registered on an open handle of the emulated adapter, arriving bytes end the wait early. The thread
+// registers once at creation; the presence watch registers again at every open.
+TEST(EventThread, RegistersAtCreationAndTheEmulatorSignalsIt) {
     const D2xxApi saved = FtApi;
     InstallD2xxApi(SimD2xxApi());
     SimAdapter &sim = TheSimAdapter();
@@ -70,7 +96,7 @@ TEST(EventThread, RegistersOnceAndTheEmulatorSignalsIt) {
             ASSERT_EQ(sim.InjectToHost(&byte, 1), 1u);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        ASSERT_TRUE(QTest::qWaitFor([&] { return passes.load() >= 3; }, 2000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return thread.EventWakes() >= 1; }, 2000));
         thread.Stop();
         EXPECT_EQ(sim.CallCount(SimOp::SetEventNotification), 1u);
     }
@@ -79,20 +105,3 @@ TEST(EventThread, RegistersOnceAndTheEmulatorSignalsIt) {
     InstallD2xxApi(saved);
 }
 
-TEST(PumpLock, PresenceTickIsSkippedWhileAPumpHoldsIt) {
-    {
-        auto tick = TryEnterPresenceTick();
-        EXPECT_TRUE(tick.owns_lock());
-    }
-    std::atomic<bool> held{false}, release{false};
-    std::thread pump([&] {
-        std::lock_guard lock(PumpMutex);
-        held = true;
-        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
-    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_FALSE(TryEnterPresenceTick().owns_lock());
-    release = true;
-    pump.join();
-    EXPECT_TRUE(TryEnterPresenceTick().owns_lock());
-}
