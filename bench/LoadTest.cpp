@@ -4,6 +4,12 @@
 //   brisklet_loadtest --rate=21300 --seconds=60    traffic: every report counted, no stall, flat memory
 //   brisklet_loadtest --idle=none --seconds=20     no adapter: CPU use only
 //   brisklet_loadtest --idle=silent --seconds=20   an adapter that sends nothing: CPU use only
+//   brisklet_loadtest --link=serial --rate=85200   the same traffic through the serial link, on a
+//                                                  pseudo-terminal this driver feeds as the adapter; it
+//                                                  counts the writes the terminal could not take whole
+//   brisklet_loadtest --link=serial --flood --seconds=10
+//                                                  writes as fast as the terminal takes bytes, then hangs
+//                                                  up (unplug) and closes the window: how long each took
 //
 // Prints one line per figure and "RESULT pass" or "RESULT fail"; exits 1 on failure.
 #include <dirent.h>
@@ -22,11 +28,15 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <poll.h>
 
 #include "BenchSupport.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
+#include "PtyWindow.h"
 #include "SimAdapter.h"
 
 namespace {
@@ -39,7 +49,9 @@ constexpr long RssGrowthLimitKb = 4096;  // flat: less than this between the end
 struct Options {
     double rate = 0;
     double seconds = 60;
-    std::string idle;  // "", "none" or "silent"
+    std::string idle;         // "", "none" or "silent"
+    std::string link = "sim";  // "sim" or "serial"
+    bool flood = false;
 };
 
 bool ParseOptions(int argc, char **argv, Options &o) {
@@ -51,9 +63,16 @@ bool ParseOptions(int argc, char **argv, Options &o) {
             o.seconds = std::atof(a.c_str() + 10);
         else if (a.rfind("--idle=", 0) == 0)
             o.idle = a.substr(7);
+        else if (a.rfind("--link=", 0) == 0)
+            o.link = a.substr(7);
+        else if (a == "--flood")
+            o.flood = true;
         else
             return false;
     }
+    if (o.link != "sim" && o.link != "serial") return false;
+    if (o.flood) return o.link == "serial" && o.idle.empty() && o.seconds > 0;
+    if (o.link == "serial" && !o.idle.empty()) return false;
     if (!o.idle.empty()) return (o.idle == "none" || o.idle == "silent") && o.seconds > 0;
     return o.rate > 0 && o.seconds > 0;
 }
@@ -106,22 +125,130 @@ std::map<std::string, double> ThreadCpuSeconds() {
     return cpu;
 }
 
+// Plays the adapter on the terminal's far end: writes reports at `rate` per second (0: as fast as the
+// terminal takes them) until stopped. Nothing is ever dropped: what the terminal does not take now is
+// written later, and each write the terminal could not take whole is counted.
+class PtyFeeder {
+public:
+    PtyFeeder(int fd, double rate) : fd_(fd), rate_(rate), block_(MakeReports(BlockReports, 7)) {}
+    ~PtyFeeder() { Stop(); }
+    void Start() {
+        start_ = Clock::now();
+        thread_ = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+    }
+    long Sent() const { return sentBytes_.load() / static_cast<long>(CanReportSize); }
+    long FullWrites() const { return fullWrites_.load(); }
+
+private:
+    static constexpr long BlockReports = 4096;
+
+    void Run() {
+        const long blockBytes = static_cast<long>(block_.size());
+        long pos = 0;  // within the block
+        while (!stop_.load()) {
+            long due;
+            if (rate_ > 0) {
+                const double s = std::chrono::duration<double>(Clock::now() - start_).count();
+                due = static_cast<long>(s * rate_) * static_cast<long>(CanReportSize) - sentBytes_.load();
+            } else {
+                due = blockBytes;
+            }
+            while (due > 0 && !stop_.load()) {
+                const long chunk = std::min(due, blockBytes - pos);
+                const ssize_t n = ::write(fd_, block_.data() + pos, static_cast<std::size_t>(chunk));
+                if (n < chunk) fullWrites_.fetch_add(1);
+                if (n <= 0) {
+                    pollfd p{fd_, POLLOUT, 0};
+                    ::poll(&p, 1, 5);
+                    if (rate_ > 0) break;
+                    continue;
+                }
+                pos = (pos + n) % blockBytes;
+                due -= n;
+                sentBytes_.fetch_add(n);
+                if (n < chunk && rate_ > 0) break;
+            }
+            if (rate_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    int fd_;
+    double rate_;
+    std::vector<uint8_t> block_;
+    Clock::time_point start_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<long> sentBytes_{0};
+    std::atomic<long> fullWrites_{0};
+};
+
+// --flood: the terminal flooded, then pulled out, then the window closed.
+int RunFlood(const Options &o) {
+    PtyWindow pw;
+    if (!pw.Ok() || !pw.Find()) {
+        std::printf("the pseudo-terminal was not opened\nRESULT fail\n");
+        return 1;
+    }
+    PtyFeeder feeder(pw.Master(), 0);
+    feeder.Start();
+    WaitUntil([] { return false; }, static_cast<int>(o.seconds * 1000));
+    const long countedDuringFlood = MessageCount.load();
+    const auto unplug = Clock::now();
+    feeder.Stop();
+    pw.HangUp();
+    const bool lost = WaitUntil([] { return !DevicePresent.load(); }, 5000);
+    const double unplugMs = std::chrono::duration<double, std::milli>(Clock::now() - unplug).count();
+    // Flood again on a fresh terminal? No: closing is measured with the reader still at full speed
+    // until the hang-up, which is the worst case the window meets.
+    const auto closing = Clock::now();
+    pw.Close();
+    const double closeMs = std::chrono::duration<double, std::milli>(Clock::now() - closing).count();
+    std::printf("mode                flood through the serial link for %.0f s\n", o.seconds);
+    std::printf("reports written     %ld (%.0f per second), counted %ld\n", feeder.Sent(),
+                static_cast<double>(feeder.Sent()) / o.seconds, countedDuringFlood);
+    std::printf("unplug seen after   %.1f ms%s\n", unplugMs, lost ? "" : " (NOT seen)");
+    std::printf("window closed in    %.1f ms (limit 1000)\n", closeMs);
+    const bool pass = lost && closeMs < 1000;
+    std::printf("RESULT %s\n", pass ? "pass" : "fail");
+    return pass ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     Options o;
     if (!ParseOptions(argc, argv, o)) {
         std::fprintf(stderr,
-                     "usage: %s --rate=REPORTS_PER_S [--seconds=S] | --idle=none|silent [--seconds=S]\n",
-                     argv[0]);
+                     "usage: %s [--link=sim|serial] --rate=REPORTS_PER_S [--seconds=S]\n"
+                     "       %s --idle=none|silent [--seconds=S]\n"
+                     "       %s --link=serial --flood [--seconds=S]\n",
+                     argv[0], argv[0], argv[0]);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    SimWindow sw;
-    TfrmMain &w = sw.window();
+    if (o.flood) return RunFlood(o);
+    const bool serial = o.link == "serial";
+    std::unique_ptr<SimWindow> sw;
+    std::unique_ptr<PtyWindow> pw;
+    std::unique_ptr<PtyFeeder> feeder;
+    if (serial) {
+        pw = std::make_unique<PtyWindow>();
+        if (!pw->Ok() || !pw->Find()) {
+            std::printf("the pseudo-terminal was not opened\nRESULT fail\n");
+            return 1;
+        }
+        feeder = std::make_unique<PtyFeeder>(pw->Master(), o.rate);
+    } else {
+        sw = std::make_unique<SimWindow>();
+    }
+    TfrmMain &w = serial ? pw->window() : sw->window();
     const bool traffic = o.idle.empty();
-    if (o.idle != "none" && !sw.PlugAndFind()) {
+    if (!serial && o.idle != "none" && !sw->PlugAndFind()) {
         std::printf("the emulated adapter was not found\nRESULT fail\n");
         return 1;
     }
@@ -150,10 +277,12 @@ int main(int argc, char **argv) {
     const auto cpuThreads0 = ThreadCpuSeconds();
     const double cpu0 = ProcessCpuSeconds();
     const auto start = Clock::now();
-    if (traffic) {
+    if (serial) {
+        feeder->Start();
+    } else if (traffic) {
         TrafficRates rates;
         rates.canFrames = o.rate;
-        sw.firmware().StartGenerator(rates);
+        sw->firmware().StartGenerator(rates);
     }
     lastBeat = Clock::now();
     heartbeat.start(beatMs);
@@ -166,11 +295,15 @@ int main(int argc, char **argv) {
     const double elapsedS = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = ProcessCpuSeconds() - cpu0;
     const auto cpuThreads = ThreadCpuSeconds();
-    if (traffic) sw.firmware().StopGenerator();
+    if (serial)
+        feeder->Stop();
+    else if (traffic)
+        sw->firmware().StopGenerator();
     heartbeat.stop();
 
     bool pass = true;
-    std::printf("mode                %s\n", traffic            ? "traffic"
+    std::printf("mode                %s%s\n", serial ? "serial link (pseudo-terminal), " : "",
+                traffic            ? "traffic"
                                             : o.idle == "none" ? "idle, no adapter"
                                                                : "idle, silent adapter");
     std::printf("seconds             %.1f\n", elapsedS);
@@ -196,7 +329,7 @@ int main(int argc, char **argv) {
     }
 
     if (traffic) {
-        const auto sent = static_cast<long>(sw.firmware().CanFramesSent());
+        const auto sent = serial ? feeder->Sent() : static_cast<long>(sw->firmware().CanFramesSent());
         const bool drained = WaitUntil(
             [&] { return MessageCount.load() == sent && w.lblMessCount->text() == QString::number(sent); },
             5000);
@@ -206,6 +339,10 @@ int main(int argc, char **argv) {
         std::printf("MessageCount        %ld, label %s\n", counted, qPrintable(w.lblMessCount->text()));
         std::printf("lost                %ld\n", sent - counted);
         pass = pass && drained && sent > 0;
+        if (serial) {
+            std::printf("terminal full       %ld writes could not be taken whole\n", feeder->FullWrites());
+            pass = pass && feeder->FullWrites() == 0;
+        }
     }
     std::printf("RESULT %s\n", pass ? "pass" : "fail");
     return pass ? 0 : 1;

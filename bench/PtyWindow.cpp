@@ -1,0 +1,51 @@
+#include "PtyWindow.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "BackendSerial.h"
+#include "BenchSupport.h"
+#include "D2XXUnit.h"
+#include "PresenceWatch.h"
+
+PtyWindow::PtyWindow() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    char name[128];
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+        ::ptsname_r(master_, name, sizeof name) != 0) {
+        HangUp();
+        return;
+    }
+    slave_ = name;
+    SerialSettings settings;
+    settings.path = slave_;
+    TheSerialLink().Configure(settings);
+    InstallD2xxApi(SerialD2xxApi());
+    DevicePresent.store(false);
+    PauseState.store(0);
+    WindowOptions options;
+    options.SettingsDir = dir_.path() + "/";
+    window_ = std::make_unique<TfrmMain>(options);
+    window_->show();
+    WaitUntil([] { return false; }, 50);  // let the show steps run
+    window_->btnClearClick();
+}
+
+PtyWindow::~PtyWindow() {
+    Close();
+    HangUp();
+}
+
+bool PtyWindow::Find(int ms) { return WaitUntil([] { return DevicePresent.load(); }, ms); }
+
+void PtyWindow::HangUp() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+}
+
+void PtyWindow::Close() {
+    if (!window_) return;
+    window_->close();
+    window_.reset();
+}
