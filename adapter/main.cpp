@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "AdapterOptions.h"
+#include "EmulatedFirmware.h"
 #include "PtyBridge.h"
 #include "PtyPort.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
-#include "Traffic.h"
 
 namespace {
 

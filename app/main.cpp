@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "CanBusPort.h"
+#include "EmulatedFirmware.h"
 #include "LinkBackend.h"
 #include "Options.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
-#include "Traffic.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "CanFrame.h"
+#include "BusFrame.h"
 #include "IdCoding.h"
 
 // The acceptance filter of MC Initialization: 00 | tag ID1..ID4 | mask ID1..ID4 | form.

@@ -1,4 +1,4 @@
-#include "Traffic.h"
+#include "EmulatedFirmware.h"
 
 #include <algorithm>
 #include <charconv>

@@ -55,8 +55,8 @@
 #include <string_view>
 #include <thread>
 
+#include "BusFrame.h"
 #include "CanBusPort.h"
-#include "CanFrame.h"
 #include "FirmwareModel.h"
 #include "SimAdapter.h"
 
