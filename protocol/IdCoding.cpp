@@ -22,7 +22,7 @@ IdBytes EncodeId(uint32_t identifier, bool remote, bool standard) {
         b.ID3 = static_cast<uint8_t>((identifier >> 5) & 0xFF);
         b.ID4 = static_cast<uint8_t>((identifier & 0x1F) << 3);
     }
-    if (remote) b.ID4 = static_cast<uint8_t>(b.ID4 + 4);
+    if (remote) b.ID4 = static_cast<uint8_t>(b.ID4 + Id4RemoteFlag);
     return b;
 }
 

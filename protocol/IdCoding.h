@@ -15,6 +15,7 @@ struct IdBytes {
 };
 
 constexpr uint8_t InfoExtendedFlag = 0x10;  // info byte: data length in bits 3..0, 0x10 for 29-bit
+constexpr uint8_t Id4RemoteFlag = 0x04;     // ID4's bit of a remote frame, in either form
 
 IdBytes EncodeId(uint32_t identifier, bool remote, bool standard);
 

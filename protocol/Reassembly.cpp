@@ -14,17 +14,13 @@ bool CutFrame(const uint8_t *Work, int N, int &Pos, int &CarryCount, FrameBuffer
     CarryCount = 0;
     int p = Pos;
     for (; p < N; ++p, ++CarryCount) {
-        if (p + static_cast<int>(frame::Overhead) > N) continue;
-        if (Work[p] != frame::Start1 || Work[p + 1] != frame::Start2) continue;
-        const int length = Work[p + 3];
-        const int total = length + static_cast<int>(frame::Overhead);
-        if (p + total > N) continue;
-        if (Work[p + length + 5] != frame::End1 || Work[p + length + 6] != frame::End2) continue;
-        const auto size = static_cast<std::size_t>(total);
+        const frame::Match match = frame::MatchAt(Work + p, static_cast<std::size_t>(N - p));
+        if (match.kind != frame::Match::Whole) continue;
+        const std::size_t size = match.size;
         std::memcpy(Frame, Work + p, size);
         if (dirty > size) std::memset(Frame + size, 0, dirty - size);
         dirty = size;
-        Pos = p + total;
+        Pos = p + static_cast<int>(size);
         CarryCount = 0;
         return true;
     }

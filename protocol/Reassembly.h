@@ -1,8 +1,8 @@
 // Cutting the adapter's byte stream into whole frames, and the queue that hands them to the decoder.
 //
 // The link delivers reads of any size: a read may end inside a frame, hold many frames, or carry stray
-// bytes. A frame is recognised by its start pair, its length byte and its end pair alone; checksum and
-// type are the decoder's business. Example, two reads:
+// bytes. A frame is recognised by its start pair, its length byte and its end pair alone (frame::MatchAt);
+// checksum and type are the decoder's business. Example, two reads:
 //   00 FA F5 06 00 06 AF 5F FA F5 0A  -> queues FA F5 06 00 06 AF 5F, drops the 00, carries FA F5 0A
 //   01 FF F4 AF 5F                    -> queues FA F5 0A 01 FF F4 AF 5F, carries nothing
 //

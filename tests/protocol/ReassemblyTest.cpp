@@ -7,28 +7,10 @@
 #include <random>
 #include <vector>
 
+#include "FrameBytes.h"
 #include "Reassembly.h"
 
-using Bytes = std::vector<uint8_t>;
-
 namespace {
-
-Bytes Frame(uint8_t type, const Bytes &payload) {
-    Bytes f{0xFA, 0xF5, type, static_cast<uint8_t>(payload.size())};
-    uint8_t sum = type ^ static_cast<uint8_t>(payload.size());
-    for (uint8_t b : payload) {
-        f.push_back(b);
-        sum ^= b;
-    }
-    f.insert(f.end(), {sum, 0xAF, 0x5F});
-    return f;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 struct Stream {
     std::unique_ptr<Reassembly> r = std::make_unique<Reassembly>();
