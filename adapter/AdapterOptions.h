@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Traffic.h"
+#include "EmulatedFirmware.h"
 
 constexpr const char *DefaultAdapterLinkPath = "/tmp/brisklet-adapter";
 

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "AdapterOptions.h"
+#include "BriskletVersion.h"
+#include "EmulatedFirmware.h"
 #include "PtyBridge.h"
 #include "PtyPort.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
-#include "Traffic.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (options.version) {
-        std::puts("brisklet-adapter 1.1");
+        std::puts("brisklet-adapter " BRISKLET_VERSION);
         return 0;
     }
 

@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "BriskletVersion.h"
 #include "CanBusPort.h"
+#include "EmulatedFirmware.h"
 #include "LinkBackend.h"
 #include "Options.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
-#include "Traffic.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (options.Version) {
-        std::puts("Brisklet 1.1");
+        std::puts("Brisklet " BRISKLET_VERSION);
         return 0;
     }
     if (!HaveDisplay()) {
@@ -97,7 +98,6 @@ int main(int argc, char **argv) {
         firmware->AttachBus(bus.get());
     }
     TfrmMain window;
-    window.move(190, 112);
     window.show();
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
     const int rc = app.exec();

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "Decode.h"
+#include "EmulatedFirmware.h"
 #include "Main.h"
-#include "Traffic.h"
 
 // CAN frame reports (26 bytes each) with, every so often, a run of stray bytes, a report with a wrong
 // checksum and a report cut short. Only the intact reports can be decoded as frames.

@@ -26,6 +26,17 @@ namespace {
 using namespace reassembly;
 using Bytes = std::vector<uint8_t>;
 
+// Whether a frame could begin at b[p] with the bytes that follow it in b: a start byte, then a start
+// pair, then a length that reaches past the end of b (or a whole frame).
+bool CouldBegin(const Bytes &b, std::size_t p) {
+    const std::size_t left = b.size() - p;
+    if (b[p] != 0xFA) return false;
+    if (left >= 2 && b[p + 1] != 0xF5) return false;
+    if (left < 4) return true;
+    const std::size_t total = b[p + 3] + 7u;
+    return total > left || (b[p + total - 2] == 0xAF && b[p + total - 1] == 0x5F);
+}
+
 // The cutting rules, written the slow and obvious way.
 struct Model {
     Bytes carry;
@@ -33,7 +44,17 @@ struct Model {
     long dropped = 0;
 
     void Save(const uint8_t *data, std::size_t count) {
-        if (carry.size() > static_cast<std::size_t>(CarryDropLimit)) carry.clear();
+        // A carry over 1000 bytes keeps only its bytes from the first place in its last 261 where a
+        // frame could begin.
+        if (carry.size() > static_cast<std::size_t>(CarryDropLimit)) {
+            std::size_t from = carry.size();
+            for (std::size_t p = carry.size() - (frame::MaxFrame - 1); p < carry.size(); ++p)
+                if (CouldBegin(carry, p)) {
+                    from = p;
+                    break;
+                }
+            carry.erase(carry.begin(), carry.begin() + static_cast<long>(from));
+        }
         Bytes work = carry;
         work.insert(work.end(), data, data + count);
         std::size_t p = 0, lastEnd = 0;

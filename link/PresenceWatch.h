@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "BriskletVersion.h"
+
 // True while the link is open on an adapter that answered the last probe. Read by the receive thread.
 extern std::atomic<bool> DevicePresent;
 
@@ -16,9 +18,9 @@ public:
     virtual void SetActionEnabled(Action action, bool enabled) = 0;
 };
 
-constexpr const char *TitleStart = "Brisklet  V1.1";
-constexpr const char *TitlePresent = "Brisklet  V1.1  -  Device Present";
-constexpr const char *TitleLost = "Brisklet  V1.1  -  No Device Present";
+constexpr const char *TitleStart = "Brisklet  V" BRISKLET_VERSION;
+constexpr const char *TitlePresent = "Brisklet  V" BRISKLET_VERSION "  -  Device Present";
+constexpr const char *TitleLost = "Brisklet  V" BRISKLET_VERSION "  -  No Device Present";
 constexpr unsigned PresenceTickMs = 55;
 constexpr unsigned LinkTimeoutMs = 10;
 

@@ -23,7 +23,7 @@ int TimeInitPayload(int hour, int minute, int second, int millisecond, PayloadBu
     out[2] = Low8(second);
     out[3] = Low8(millisecond / 256);
     out[4] = Low8(millisecond % 256);
-    return 5;
+    return static_cast<int>(TimeInitLength);
 }
 
 int CanInitPayload(const TimingBytes &timing, uint8_t mode, uint8_t transceiver, PayloadBuffer &out) {
@@ -33,7 +33,7 @@ int CanInitPayload(const TimingBytes &timing, uint8_t mode, uint8_t transceiver,
     out[3] = mode;
     out[4] = CanInitFixedByte;
     out[5] = transceiver;
-    return 6;
+    return static_cast<int>(CanInitLength);
 }
 
 int McInitPayload(const IdBytes &tag, const IdBytes &mask, bool standard, PayloadBuffer &out) {
@@ -41,7 +41,7 @@ int McInitPayload(const IdBytes &tag, const IdBytes &mask, bool standard, Payloa
     PutId(tag, out + 1);
     PutId(mask, out + 5);
     out[9] = InfoByte(MaxDataBytes, !standard);
-    return 10;
+    return static_cast<int>(McInitLength);
 }
 
 int OutInitPayload(uint8_t slot, int32_t period, uint8_t flags, const IdBytes &id, uint8_t info,
@@ -55,20 +55,20 @@ int OutInitPayload(uint8_t slot, int32_t period, uint8_t flags, const IdBytes &i
     PutId(id, out + 4);
     out[8] = info;
     for (int i = 0; i < MaxDataBytes; ++i) out[9 + i] = i < count ? data[i] : 0;
-    return 17;
+    return static_cast<int>(OutInitLength);
 }
 
 int OutDisablePayload(uint8_t slot, PayloadBuffer &out) {
     out[0] = slot;
-    return 1;
+    return static_cast<int>(OutDisableLength);
 }
 
 int McDisablePayload(PayloadBuffer &out) {
     out[0] = 0;
-    return 1;
+    return static_cast<int>(McDisableLength);
 }
 
 int PausePayload(bool paused, PayloadBuffer &out) {
     out[0] = paused ? PauseOn : PauseOff;
-    return 1;
+    return static_cast<int>(PauseLength);
 }

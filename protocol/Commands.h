@@ -12,6 +12,7 @@
 //   10)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "Frame.h"
@@ -21,6 +22,16 @@ using PayloadBuffer = uint8_t[frame::PayloadBufferSize];
 
 constexpr int NumTransmitSlots = 8;
 constexpr int MaxDataBytes = 8;
+
+// Payload lengths (the length byte) of the commands, as the builders below write them and as the
+// adapter needs them at least to act on a command.
+constexpr std::size_t TimeInitLength = 5;
+constexpr std::size_t CanInitLength = 6;
+constexpr std::size_t McInitLength = 10;
+constexpr std::size_t OutInitLength = 17;
+constexpr std::size_t OutDisableLength = 1;
+constexpr std::size_t McDisableLength = 1;
+constexpr std::size_t PauseLength = 1;
 
 constexpr uint8_t CanInitFixedByte = 0x32;
 constexpr uint8_t PauseOn = 0xFF;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "CanReport.h"
 #include "IdCoding.h"
 #include "unitMy.h"
 
@@ -15,12 +16,7 @@ std::size_t FrameEnd(const FrameBuffer &Msg) {
 
 }  // namespace
 
-uint8_t FrameChecksum(const FrameBuffer &Msg) {
-    // XorChecksum takes byte-sized bounds, and L + 4 passes 255 for the longest frames: split there.
-    const int last = Msg[3] + 4;
-    if (last <= 255) return XorChecksum(Msg, 2, static_cast<uint8_t>(last));
-    return XorChecksum(Msg, 2, 255) ^ XorChecksum(Msg + 256, 0, static_cast<uint8_t>(last - 256));
-}
+uint8_t FrameChecksum(const FrameBuffer &Msg) { return frame::Checksum(Msg); }
 
 void DecodeMessage(const FrameBuffer &Msg, bool Paused, DecodeSink &Sink) {
     // Fields past the frame's end read as 0, whatever the slot holds there. Read in place: a copy of
@@ -34,16 +30,17 @@ void DecodeMessage(const FrameBuffer &Msg, bool Paused, DecodeSink &Sink) {
     const uint8_t type = Msg[2];
     if (type == frame::CanFrameReport || type == frame::CanFrameReport2) {
         if (Paused) return;
-        const int hour = at(5), minute = at(6), second = at(7);
-        const int millisecond = at(8) * 256 + at(9);
+        using namespace canreport;
+        const int hour = at(Hour), minute = at(Minute), second = at(Second);
+        const int millisecond = at(Millisecond) * 256 + at(Millisecond + 1);
         if (!TimeValid(hour, minute, second, millisecond)) return;
-        const uint8_t info = at(14);
-        const uint32_t identifier = DecodeId(at(10), at(11), at(12), at(13), info);
+        const uint8_t info = at(Info);
+        const uint32_t identifier = DecodeId(at(Id), at(Id + 1), at(Id + 2), at(Id + 3), info);
         uint8_t data[8];
-        for (std::size_t i = 0; i < sizeof data; ++i) data[i] = at(15 + i);
+        for (std::size_t i = 0; i < sizeof data; ++i) data[i] = at(Data + i);
         Sink.CanFrame(hour, minute, second, millisecond, identifier, info, data);
     } else if (type == frame::BusErrorReport) {
-        Sink.BusError(at(4));
+        Sink.BusError(at(BusErrorFlags));
     } else if (type < StatusTexts.size()) {
         Sink.CommandReport(type);
     }

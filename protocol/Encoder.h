@@ -1,6 +1,6 @@
 // The command encoder's pure half: one command frame built into a caller's buffer.
 //
-// BuildFrame(code, payload, len, out) writes
+// BuildFrame(code, payload, len, out) writes, with frame::BuildEnvelope,
 //   FA F5 | code | L | payload[0 .. L-1] | XOR of code, L and payload | AF 5F
 // with L = len cut to 32 (a negative len counts as 0), and returns L + 7, the number of bytes to send.
 // Payload bytes equal to the start or end pair go out unchanged: there is no escaping.

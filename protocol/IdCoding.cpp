@@ -1,14 +1,14 @@
 #include "IdCoding.h"
 
 const std::array<BitTimingRow, 8> BitTimingTable{{
-    {49, 0, 7, 5},  // 10 kbps
-    {24, 0, 7, 5},  // 20
-    {9, 0, 7, 5},   // 50
-    {4, 0, 7, 5},   // 100
-    {3, 0, 7, 5},   // 125
-    {1, 0, 7, 5},   // 250
-    {0, 0, 7, 5},   // 500
-    {0, 0, 2, 2},   // 1000
+    {10, 49, 0, 7, 5},
+    {20, 24, 0, 7, 5},
+    {50, 9, 0, 7, 5},
+    {100, 4, 0, 7, 5},
+    {125, 3, 0, 7, 5},
+    {250, 1, 0, 7, 5},
+    {500, 0, 0, 7, 5},
+    {1000, 0, 0, 2, 2},
 }};
 
 IdBytes EncodeId(uint32_t identifier, bool remote, bool standard) {
@@ -22,7 +22,7 @@ IdBytes EncodeId(uint32_t identifier, bool remote, bool standard) {
         b.ID3 = static_cast<uint8_t>((identifier >> 5) & 0xFF);
         b.ID4 = static_cast<uint8_t>((identifier & 0x1F) << 3);
     }
-    if (remote) b.ID4 = static_cast<uint8_t>(b.ID4 + 4);
+    if (remote) b.ID4 = static_cast<uint8_t>(b.ID4 + Id4RemoteFlag);
     return b;
 }
 

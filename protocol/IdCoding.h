@@ -15,15 +15,17 @@ struct IdBytes {
 };
 
 constexpr uint8_t InfoExtendedFlag = 0x10;  // info byte: data length in bits 3..0, 0x10 for 29-bit
+constexpr uint8_t Id4RemoteFlag = 0x04;     // ID4's bit of a remote frame, in either form
 
 IdBytes EncodeId(uint32_t identifier, bool remote, bool standard);
 
 // The form comes from the info byte alone; the remote bit and the layout's zero bits never enter.
 uint32_t DecodeId(uint8_t ID1, uint8_t ID2, uint8_t ID3, uint8_t ID4, uint8_t Info);
 
-// One row per item of the bit rate list (10, 20, 50, 100, 125, 250, 500, 1000 kbps):
+// One row per item of the bit rate list, in its order: the rate in kbps as the list shows it, then
 // prescaler - 1, propagation, phase 1 and phase 2 segments - 1.
 struct BitTimingRow {
+    int kbps;
     uint8_t p0, p1, p2, p3;
 };
 extern const std::array<BitTimingRow, 8> BitTimingTable;

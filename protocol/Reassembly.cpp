@@ -14,22 +14,29 @@ bool CutFrame(const uint8_t *Work, int N, int &Pos, int &CarryCount, FrameBuffer
     CarryCount = 0;
     int p = Pos;
     for (; p < N; ++p, ++CarryCount) {
-        if (p + static_cast<int>(frame::Overhead) > N) continue;
-        if (Work[p] != frame::Start1 || Work[p + 1] != frame::Start2) continue;
-        const int length = Work[p + 3];
-        const int total = length + static_cast<int>(frame::Overhead);
-        if (p + total > N) continue;
-        if (Work[p + length + 5] != frame::End1 || Work[p + length + 6] != frame::End2) continue;
-        const auto size = static_cast<std::size_t>(total);
+        const frame::Match match = frame::MatchAt(Work + p, static_cast<std::size_t>(N - p));
+        if (match.kind != frame::Match::Whole) continue;
+        const std::size_t size = match.size;
         std::memcpy(Frame, Work + p, size);
         if (dirty > size) std::memset(Frame + size, 0, dirty - size);
         dirty = size;
-        Pos = p + total;
+        Pos = p + static_cast<int>(size);
         CarryCount = 0;
         return true;
     }
     Pos = p;
     return false;
+}
+
+// Where the part of a long tail worth keeping begins: the first of its last MaxFrame - 1 bytes at which
+// a frame could still begin. A frame starting earlier had all its bytes in the tail and was judged
+// already. `count` when there is no such place.
+int UnfinishedFrameStart(const uint8_t *tail, int count) {
+    constexpr int reach = static_cast<int>(frame::MaxFrame) - 1;
+    for (int p = std::max(0, count - reach); p < count; ++p)
+        if (frame::MatchAt(tail + p, static_cast<std::size_t>(count - p)).kind != frame::Match::NotAFrame)
+            return p;
+    return count;
 }
 
 }  // namespace
@@ -41,9 +48,15 @@ bool MessIdent(const uint8_t *Work, int N, int &Pos, int &CarryCount, FrameBuffe
 
 void Reassembly::SaveMessage(const uint8_t *Data, int Count) {
     Count = std::clamp(Count, 0, static_cast<int>(MaxReadSize));
-    if (CarryCount > CarryDropLimit) CarryCount = 0;
+    // The 1000-byte rule drops a long tail's stray bytes, but not the start of a frame this read may
+    // finish: noise in front of a frame that straddles two reads would otherwise cost the frame.
+    int keepFrom = 0;
+    if (CarryCount > CarryDropLimit) {
+        keepFrom = UnfinishedFrameStart(CarryBuffer, CarryCount);
+        CarryCount -= keepFrom;
+    }
 
-    std::memcpy(work_, CarryBuffer, static_cast<std::size_t>(CarryCount));
+    std::memcpy(work_, CarryBuffer + keepFrom, static_cast<std::size_t>(CarryCount));
     if (Count > 0) std::memcpy(work_ + CarryCount, Data, static_cast<std::size_t>(Count));
     const int n = CarryCount + Count;
 
@@ -65,8 +78,9 @@ void Reassembly::SaveMessage(const uint8_t *Data, int Count) {
         }
     }
 
-    // CarryCount now counts the bytes after the last frame. A tail beyond the buffer would be dropped
-    // by the next save's 1000-byte rule anyway; keep its last bytes and a count that still exceeds it.
+    // CarryCount now counts the bytes after the last frame. Of a tail beyond the buffer the next save's
+    // 1000-byte rule keeps at most the last MaxFrame - 1 bytes anyway; keep the buffer's worth of its
+    // last bytes and a count that still exceeds the limit.
     if (CarryCount > static_cast<int>(CarryBufferSize)) CarryCount = static_cast<int>(CarryBufferSize);
     if (CarryCount > 0)
         std::memcpy(CarryBuffer, work_ + n - CarryCount, static_cast<std::size_t>(CarryCount));

@@ -1,8 +1,8 @@
 // Cutting the adapter's byte stream into whole frames, and the queue that hands them to the decoder.
 //
 // The link delivers reads of any size: a read may end inside a frame, hold many frames, or carry stray
-// bytes. A frame is recognised by its start pair, its length byte and its end pair alone; checksum and
-// type are the decoder's business. Example, two reads:
+// bytes. A frame is recognised by its start pair, its length byte and its end pair alone (frame::MatchAt);
+// checksum and type are the decoder's business. Example, two reads:
 //   00 FA F5 06 00 06 AF 5F FA F5 0A  -> queues FA F5 06 00 06 AF 5F, drops the 00, carries FA F5 0A
 //   01 FF F4 AF 5F                    -> queues FA F5 0A 01 FF F4 AF 5F, carries nothing
 //
@@ -10,12 +10,17 @@
 // - A slot holds FrameBufferSize bytes, enough for the longest frame (length byte 255 -> 262 bytes).
 //   The bytes of a slot past its frame's end are zero, so a reader of fixed offsets never sees a
 //   previous frame's bytes.
+// - A carry of more than 1000 bytes loses its stray bytes at the next save: only the bytes from the
+//   first place in its last 261 where a frame could still begin are kept (none when there is no such
+//   place). A frame that 1000 stray bytes precede and that straddles two reads is therefore not lost:
+//   00 x 999, then FA F5 0B 13 00 0C 22 38 03 E7 (carried: 1009 bytes) | the rest of the report
+//   -> the report is queued, the 999 zeros are gone.
 // - The queue has room for every frame one save can cut: at most 1000 carried bytes join at most one
 //   full read, and a frame is at least 7 bytes long. As long as the queue is emptied after each save
 //   (the pump does so), no read can overflow it. Taking a frame moves nothing: the queue is a ring.
-// - A tail longer than the carry buffer keeps only the buffer's worth of bytes and a CarryCount of
-//   the buffer's size. Such a tail is dropped by the 1000-byte rule at the next save anyway, so keeping
-//   fewer of its bytes changes nothing the next save would see.
+// - A tail longer than the carry buffer keeps only the buffer's worth of its last bytes and a
+//   CarryCount of the buffer's size. The 1000-byte rule looks only at a long tail's last 261 bytes, so
+//   keeping fewer of its bytes changes nothing the next save would see.
 //
 // Not thread-safe: one pump at a time owns an instance.
 #pragma once
@@ -28,7 +33,7 @@
 namespace reassembly {
 constexpr std::size_t MaxReadSize = 32768;  // the largest read the link delivers at once
 constexpr std::size_t CarryBufferSize = 16384;
-constexpr int CarryDropLimit = 1000;  // a carry longer than this is dropped at the next save
+constexpr int CarryDropLimit = 1000;  // a carry longer than this loses its stray bytes at the next save
 constexpr std::size_t WorkBufferSize = CarryDropLimit + MaxReadSize;
 constexpr std::size_t FrameBufferSize = 264;  // >= frame::MaxFrame, rounded up to a multiple of 8
 constexpr std::size_t QueueCapacity = WorkBufferSize / frame::Overhead;
@@ -61,8 +66,9 @@ struct Reassembly {
     // is followed by taking all frames.
     long DroppedFrames = 0;
 
-    // Joins the carried bytes (dropped first when more than 1000) with Data[0..Count), queues every
-    // complete frame in stream order and carries the unfinished tail. Count above MaxReadSize is cut.
+    // Joins the carried bytes (when more than 1000, only an unfinished frame's start at their end) with
+    // Data[0..Count), queues every complete frame in stream order and carries the unfinished tail.
+    // Count above MaxReadSize is cut.
     void SaveMessage(const uint8_t *Data, int Count);
 
     // Copies the oldest frame (all FrameBufferSize bytes) into Msg and returns true; returns false and

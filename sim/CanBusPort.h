@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "CanFrame.h"
+#include "BusFrame.h"
 
 class CanBusListener {
 public:

@@ -34,37 +34,22 @@ void CommandLog::DropFront(std::size_t n) {
 // Runs after every byte, so the buffer holds at most one candidate frame and never overflows: a
 // candidate is decided (taken or skipped) the moment its last byte arrives.
 void CommandLog::Scan(std::chrono::steady_clock::time_point now) {
-    for (;;) {
-        if (pendingSize_ >= 1 && pending_[0] != frame::Start1) {
-            ++skipped_;
-            DropFront(1);
-            continue;
-        }
-        if (pendingSize_ >= 2 && pending_[1] != frame::Start2) {
-            ++skipped_;
-            DropFront(1);
-            continue;
-        }
-        if (pendingSize_ < 4) return;
-        const std::size_t len = pending_[3];
-        const std::size_t total = len + frame::Overhead;
-        if (pendingSize_ < total) return;
-        if (pending_[len + 5] != frame::End1 || pending_[len + 6] != frame::End2) {
+    while (pendingSize_ > 0) {
+        const frame::Match match = frame::MatchAt(pending_, pendingSize_);
+        if (match.kind == frame::Match::Partial) return;
+        if (match.kind == frame::Match::NotAFrame) {
             ++skipped_;
             DropFront(1);
             continue;
         }
         LoggedFrame f;
         f.type = pending_[2];
-        f.payload.assign(pending_ + 4, pending_ + 4 + len);
-        f.bytes.assign(pending_, pending_ + total);
-        // Computed here rather than with XorChecksum: for L above 251 the last index no longer fits a byte.
-        uint8_t x = 0;
-        for (std::size_t i = 2; i <= len + 4; ++i) x ^= pending_[i];
-        f.checksumOk = x == 0;
+        f.payload.assign(pending_ + 4, pending_ + match.size - 3);
+        f.bytes.assign(pending_, pending_ + match.size);
+        f.checksumOk = frame::Checksum(pending_) == 0;
         f.arrived = now;
         frames_.push_back(std::move(f));
-        DropFront(total);
+        DropFront(match.size);
     }
 }
 

@@ -2,10 +2,10 @@
 // wrote: it cuts the host's byte stream into frames by the envelope (FA F5 | type | L | payload |
 // checksum | AF 5F) and records each, in arrival order, with the time its last byte arrived.
 //
-// Cutting: a frame is taken where FA F5 stands at its first two bytes and AF 5F at L + 5 and L + 6.
-// Bytes before a start pair, and a start pair whose end pair is not where its length says, are skipped
-// one byte at a time (counted in SkippedBytes). Frames with a wrong checksum are recorded too, marked,
-// so a test sees exactly what arrived. A partial frame is dropped when the adapter loses power.
+// Cutting: a frame is taken where FA F5 stands at its first two bytes and AF 5F at L + 5 and L + 6
+// (frame::MatchAt). Bytes before a start pair, and a start pair whose end pair is not where its length
+// says, are skipped one byte at a time (counted in SkippedBytes). Frames with a wrong checksum are recorded
+// too, marked, so a test sees exactly what arrived. A partial frame is dropped when the adapter loses power.
 //   host writes 00 FA F5 06 00 06 AF 5F -> one frame {type 6, payload {}, 7 bytes}, SkippedBytes() == 1
 //
 // It can sit in front of another firmware (a model that answers the commands): every byte and power

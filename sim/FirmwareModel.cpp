@@ -44,7 +44,7 @@ uint32_t BitRateFromTiming(const TimingBytes &t) {
 }
 
 bool SlotFromPayload(const uint8_t *p, std::size_t length, SlotSetup &setup) {
-    if (length < OutInitLength || p[0] >= SlotCount) return false;
+    if (length < OutInitLength || p[0] >= NumTransmitSlots) return false;
     setup.slot = p[0];
     const uint8_t flags = p[3];
     setup.enabled = (flags & FlagAlways) != 0;
@@ -56,7 +56,7 @@ bool SlotFromPayload(const uint8_t *p, std::size_t length, SlotSetup &setup) {
     BusFrame &f = setup.frame;
     f.extended = (info & InfoExtendedFlag) != 0;
     f.identifier = DecodeId(p[4], p[5], p[6], p[7], info);
-    f.remote = (p[7] & 0x04) != 0;
+    f.remote = (p[7] & Id4RemoteFlag) != 0;
     f.length = static_cast<uint8_t>(std::min(info & 0x0F, MaxDataBytes));
     f.data = {};
     if (!f.remote) std::copy(p + 9, p + 9 + f.length, f.data.begin());

@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "CanFrame.h"
+#include "BusFrame.h"
+#include "Commands.h"
 #include "IdCoding.h"
 
 // The acceptance filter of MC Initialization: 00 | tag ID1..ID4 | mask ID1..ID4 | form.
@@ -26,7 +27,6 @@ struct AcceptanceFilter {
     bool Accepts(const BusFrame &frame) const;
     bool operator==(const AcceptanceFilter &) const = default;
 };
-constexpr std::size_t McInitLength = 10;
 bool FilterFromPayload(const uint8_t *payload, std::size_t length, AcceptanceFilter &filter);
 
 // CAN Initialization: T1 T2 T3 | mode | 32 | transceiver. Mode bit 3 (value 8; the host sends 2 or 10)
@@ -38,7 +38,6 @@ struct BusSettings {
     bool Listening() const { return (mode & 0x08) != 0; }
     bool operator==(const BusSettings &) const = default;
 };
-constexpr std::size_t CanInitLength = 6;
 bool BusSettingsFromPayload(const uint8_t *payload, std::size_t length, BusSettings &settings);
 // Bits per second the timing bytes give: every row of the host's table assumes an 8 MHz controller
 // clock, 8 MHz / ((p0 + 1) * (1 + (p1 + 1) + (p2 + 1) + (p3 + 1))). 02 00 5E -> 250000; 00 00 24 -> 1000000.
@@ -58,7 +57,5 @@ struct SlotSetup {
     std::chrono::milliseconds period{0};
     BusFrame frame;
 };
-constexpr std::size_t OutInitLength = 17;
-constexpr int SlotCount = 8;
 // False also for a slot number above 7.
 bool SlotFromPayload(const uint8_t *payload, std::size_t length, SlotSetup &setup);

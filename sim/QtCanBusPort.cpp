@@ -6,6 +6,8 @@
 #include <QMetaObject>
 #include <algorithm>
 
+#include "Frame.h"
+
 namespace {
 
 // Linux SocketCAN error frame detail (linux/can/error.h), as Qt passes it through.
@@ -13,8 +15,6 @@ constexpr uint8_t ProtForm = 0x02;
 constexpr uint8_t ProtStuff = 0x04;
 constexpr uint8_t ProtLocCrcSequence = 0x08;
 constexpr uint8_t ProtLocCrcDelimiter = 0x18;
-
-constexpr uint8_t FlagAck = 0x01, FlagForm = 0x02, FlagCrc = 0x04, FlagStuff = 0x08;
 
 }  // namespace
 
@@ -52,12 +52,12 @@ uint8_t ErrorFlagsOf(const QCanBusFrame &frame) {
     const QCanBusFrame::FrameErrors errors = frame.error();
     const QByteArray d = frame.payload();
     uint8_t flags = 0;
-    if (errors & QCanBusFrame::MissingAcknowledgmentError) flags |= FlagAck;
+    if (errors & QCanBusFrame::MissingAcknowledgmentError) flags |= buserror::AckBit;
     if ((errors & QCanBusFrame::ProtocolViolationError) && d.size() >= 4) {
         const auto kind = static_cast<uint8_t>(d[2]), where = static_cast<uint8_t>(d[3]);
-        if (kind & ProtForm) flags |= FlagForm;
-        if (kind & ProtStuff) flags |= FlagStuff;
-        if (where == ProtLocCrcSequence || where == ProtLocCrcDelimiter) flags |= FlagCrc;
+        if (kind & ProtForm) flags |= buserror::FormBit;
+        if (kind & ProtStuff) flags |= buserror::StuffBit;
+        if (where == ProtLocCrcSequence || where == ProtLocCrcDelimiter) flags |= buserror::CrcBit;
     }
     return flags;
 }

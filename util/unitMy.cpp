@@ -7,10 +7,14 @@
 #include <chrono>
 #include <thread>
 
-uint8_t XorChecksum(const uint8_t *Data, uint8_t From, uint8_t To) {
+uint8_t XorBytes(const uint8_t *Data, std::size_t Count) {
     uint8_t sum = 0;
-    for (int i = From; i <= To; ++i) sum ^= Data[i];
+    for (std::size_t i = 0; i < Count; ++i) sum ^= Data[i];
     return sum;
+}
+
+uint8_t XorChecksum(const uint8_t *Data, uint8_t From, uint8_t To) {
+    return To < From ? 0 : XorBytes(Data + From, std::size_t{To} - From + 1);
 }
 
 bool TimeValid(int Hour, int Minute, int Second, int Millisecond) {

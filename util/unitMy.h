@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+// XOR of Count bytes from Data on, starting from 0: the one checksum routine of the frame format.
+uint8_t XorBytes(const uint8_t *Data, std::size_t Count);
+
 // XOR of Data[From] .. Data[To], both ends included, starting from 0; 0 when To < From.
 // Example: the frame FA F5 06 00 06 AF 5F -> XorChecksum(f, 2, 3) == 0x06, XorChecksum(f, 2, 4) == 0x00.
 uint8_t XorChecksum(const uint8_t *Data, uint8_t From, uint8_t To);

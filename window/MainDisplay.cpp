@@ -3,6 +3,7 @@
 
 #include <QLabel>
 
+#include "Commands.h"
 #include "IdCoding.h"
 #include "Main.h"
 #include "unitMy.h"
@@ -14,8 +15,7 @@ std::atomic<int32_t> FormErrorCount{0};
 std::atomic<int32_t> AckErrorCount{0};
 
 namespace {
-constexpr uint8_t StuffBit = 0x08, CrcBit = 0x04, FormBit = 0x02, AckBit = 0x01;
-constexpr int MaxDataBytes = 8;
+using namespace buserror;
 const char HexDigits[] = "0123456789ABCDEF";
 }  // namespace
 

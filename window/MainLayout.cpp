@@ -22,13 +22,14 @@
 #include <chrono>
 
 #include "Glyphs.h"
+#include "IdCoding.h"
 #include "Main.h"
+#include "PresenceWatch.h"
 
 namespace {
 
 constexpr QSize ClientSize(583, 412);
 constexpr QPoint OpeningPosition(190, 112);
-constexpr std::chrono::milliseconds PresenceInterval{55};
 constexpr int EditHeight = 21;
 constexpr int ComboHeight = 21;
 constexpr int RadioHeight = 14;  // the 2.0A/2.0B rows are only 14 pixels apart
@@ -220,7 +221,7 @@ void TfrmMain::BuildControls() {
     for (QAction *a : {FTPort_Configure, FTSendFile, FTReceiveFile}) a->setEnabled(false);
 
     Timer1 = Named(new QTimer(this), "Timer1");
-    Timer1->setInterval(PresenceInterval);
+    Timer1->setInterval(static_cast<int>(PresenceTickMs));
 
     // ---- Client area ----
     auto *client = Named(new QWidget(this), "ClientArea");
@@ -314,10 +315,10 @@ void TfrmMain::BuildControls() {
     Panel13->setToolTip(QStringLiteral("ID setting panel"));
     lblBitRate = AddLabel(Panel13, "lblBitRate", QStringLiteral("Bit Rate"), 12, 10);
     ComboSpeed = Named(new QComboBox(Panel13), "ComboSpeed");
-    ComboSpeed->addItems({"10", "20", "50", "100", "125", "250", "500", "1000"});
+    for (const BitTimingRow &row : BitTimingTable) ComboSpeed->addItem(QString::number(row.kbps));
     ComboSpeed->setEditable(false);
     ComboSpeed->setGeometry(12, 26, 53, ComboHeight);
-    ComboSpeed->setCurrentIndex(5);
+    ComboSpeed->setCurrentIndex(DefaultBitRateRow);
     ComboSpeed->setToolTip(QStringLiteral("Bit Rate selection"));
     lblKbps = AddLabel(Panel13, "lblKbps", QStringLiteral("[kbps]"), 68, 30);
     ListeningCheckBox = AddCheckBox(Panel13, "ListeningCheckBox", QStringLiteral("Listening Mode"), 8, 56);

@@ -18,14 +18,16 @@
 #include <string>
 #include <string_view>
 
+#include "IdCoding.h"
+
 struct BriskletSettings {
-    std::string File;        // [PATH] File: kept and written back, no other use
-    std::string Ini;         // [PATH] Ini: likewise
-    int Speed = 5;           // [CAN] Speed: bit rate list index; outside 0..7 means no selection
-    bool Listening = false;  // [CAN] Listening
-    std::string Tag = "0";   // [CAN] Tag
-    std::string Mask = "0";  // [CAN] Mask
-    bool Std11 = true;       // [CAN] 2.0A: 11-bit identifiers (else 29-bit)
+    std::string File;               // [PATH] File: kept and written back, no other use
+    std::string Ini;                // [PATH] Ini: likewise
+    int Speed = DefaultBitRateRow;  // [CAN] Speed: bit rate list index; outside 0..7 means no selection
+    bool Listening = false;         // [CAN] Listening
+    std::string Tag = "0";          // [CAN] Tag
+    std::string Mask = "0";         // [CAN] Mask
+    bool Std11 = true;              // [CAN] 2.0A: 11-bit identifiers (else 29-bit)
 
     bool operator==(const BriskletSettings &) const = default;
 };

@@ -8,8 +8,7 @@
 
 #include "Decode.h"
 #include "Frame.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "FrameBytes.h"
 
 namespace {
 
@@ -38,17 +37,6 @@ std::vector<std::string> Decode(const Bytes &frame, bool paused = false, uint8_t
     Recorder r;
     DecodeMessage(slot, paused, r);
     return r.events;
-}
-
-Bytes Frame(uint8_t type, const Bytes &payload) {
-    Bytes f{0xFA, 0xF5, type, static_cast<uint8_t>(payload.size())};
-    uint8_t sum = type ^ static_cast<uint8_t>(payload.size());
-    for (uint8_t b : payload) {
-        f.push_back(b);
-        sum ^= b;
-    }
-    f.insert(f.end(), {sum, 0xAF, 0x5F});
-    return f;
 }
 
 const Bytes Report{0xFA, 0xF5, 0x0B, 0x13, 0x00, 0x0C, 0x22, 0x38, 0x03, 0xE7, 0x24, 0x60, 0x00,

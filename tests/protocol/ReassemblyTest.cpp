@@ -7,28 +7,10 @@
 #include <random>
 #include <vector>
 
+#include "FrameBytes.h"
 #include "Reassembly.h"
 
-using Bytes = std::vector<uint8_t>;
-
 namespace {
-
-Bytes Frame(uint8_t type, const Bytes &payload) {
-    Bytes f{0xFA, 0xF5, type, static_cast<uint8_t>(payload.size())};
-    uint8_t sum = type ^ static_cast<uint8_t>(payload.size());
-    for (uint8_t b : payload) {
-        f.push_back(b);
-        sum ^= b;
-    }
-    f.insert(f.end(), {sum, 0xAF, 0x5F});
-    return f;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 struct Stream {
     std::unique_ptr<Reassembly> r = std::make_unique<Reassembly>();
@@ -59,6 +41,8 @@ struct SplitCase {
     std::vector<std::vector<Bytes>> frames;
     Bytes carry;
 };
+
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.name; }
 
 class ReassemblySplits : public ::testing::TestWithParam<SplitCase> {};
 
@@ -106,21 +90,52 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"EmptyRead", {Bytes{}}, {{}}, {}}),
     [](const auto &info) { return info.param.name; });
 
-TEST(Reassembly, CarryOfThousandStaysAndThousandOneIsDropped) {
-    for (const int carried : {1000, 1001}) {
-        Stream s;
-        // Stray bytes, then the first byte of a frame: the whole lot is carried.
-        Bytes first(static_cast<std::size_t>(carried - 1), 0x00);
-        first.push_back(0xFA);
-        EXPECT_TRUE(s.Read(first).empty());
-        ASSERT_EQ(s.r->CarryCount, carried);
-        const auto frames = s.Read(Bytes(Disable.begin() + 1, Disable.end()));
-        if (carried == 1000)
-            EXPECT_EQ(frames, std::vector<Bytes>{Disable});
-        else
-            EXPECT_TRUE(frames.empty());
-    }
-}
+// The 1000-byte rule: a carry longer than 1000 bytes loses its stray bytes at the next read, but not
+// the start of a frame that the next read completes (such a start lies in the last 261 bytes).
+Bytes Zeros(std::size_t n) { return Bytes(n, 0x00); }
+const Bytes Longest = [] {
+    Bytes payload(255);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i);
+    return Frame(0x0C, payload);
+}();
+const Bytes LongHead{0xFA, 0xF5, 0x0A, 0xFF};  // a start whose length byte reaches 262 bytes
+INSTANTIATE_TEST_SUITE_P(
+    CarryRule, ReassemblySplits,
+    ::testing::Values(
+        // A frame, 999 stray bytes and the start of a report; the rest of the report in the next read.
+        SplitCase{"FrameStraddlesAfterLongNoise",
+                  {Cat({Disable, Zeros(999), Bytes(Three.begin(), Three.begin() + 10)}),
+                   Bytes(Three.begin() + 10, Three.end())},
+                  {{Disable}, {Three}},
+                  {}},
+        SplitCase{"ThousandCarried",
+                  {Cat({Zeros(999), Bytes{0xFA}}), Bytes(Disable.begin() + 1, Disable.end())},
+                  {{}, {Disable}},
+                  {}},
+        SplitCase{"ThousandOneCarried",
+                  {Cat({Zeros(1000), Bytes{0xFA}}), Bytes(Disable.begin() + 1, Disable.end())},
+                  {{}, {Disable}},
+                  {}},
+        SplitCase{"LongestFrameMissingItsLastByte",
+                  {Cat({Zeros(1000), Bytes(Longest.begin(), Longest.end() - 1)}), Bytes{0x5F}},
+                  {{}, {Longest}},
+                  {}},
+        // The strays in front of a kept start are gone: what is carried next is the start onwards.
+        SplitCase{"StartInTheLast262IsKept",
+                  {Cat({Zeros(1000), LongHead, Zeros(200)}), Bytes{1, 2, 3}},
+                  {{}, {}},
+                  Cat({LongHead, Zeros(200), Bytes{1, 2, 3}})},
+        // A start 262 bytes before the end was already judged with all its bytes: not kept.
+        SplitCase{"StartBeforeTheLast262IsDropped",
+                  {Cat({Zeros(1000), LongHead, Zeros(258)}), Bytes{1, 2, 3}},
+                  {{}, {}},
+                  Bytes{1, 2, 3}},
+        SplitCase{"StraysAloneAreDropped", {Zeros(1001), Bytes{1, 2, 3}}, {{}, {}}, Bytes{1, 2, 3}},
+        SplitCase{"ThousandStraysStay",
+                  {Zeros(1000), Bytes{1, 2, 3}},
+                  {{}, {}},
+                  Cat({Zeros(1000), Bytes{1, 2, 3}})}),
+    [](const auto &info) { return info.param.name; });
 
 TEST(Reassembly, EmptyQueueLeavesBufferAlone) {
     Stream s;

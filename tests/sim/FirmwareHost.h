@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "Commands.h"
+#include "EmulatedFirmware.h"
 #include "Encoder.h"
 #include "Reassembly.h"
 #include "SimAdapter.h"
-#include "Traffic.h"
 
 using Bytes = std::vector<uint8_t>;
 

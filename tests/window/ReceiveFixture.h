@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "D2XXUnit.h"
+#include "EmulatedFirmware.h"
 #include "LinkBackend.h"
 #include "Main.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
 #include "SimAdapter.h"
-#include "Traffic.h"
 
 using Bytes = std::vector<uint8_t>;
 

@@ -1,4 +1,4 @@
-#include "Traffic.h"
+#include "EmulatedFirmware.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +12,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t MsPerDay = 24u * 60 * 60 * 1000;
-constexpr uint8_t CanReportPayload = 19;  // byte 4 unused, time 5..9, ID 10..13, info 14, data 15..22
 
 }  // namespace
 
@@ -51,39 +50,10 @@ bool ParseTrafficRates(std::string_view text, TrafficRates &rates, std::string &
     return true;
 }
 
-std::size_t BuildReport(uint8_t type, const uint8_t *payload, uint8_t length, uint8_t *out) {
-    out[0] = frame::Start1;
-    out[1] = frame::Start2;
-    out[2] = type;
-    out[3] = length;
-    uint8_t sum = type ^ length;
-    for (std::size_t i = 0; i < length; ++i) {
-        out[4 + i] = payload[i];
-        sum ^= payload[i];
-    }
-    out[4 + length] = sum;
-    out[5 + length] = frame::End1;
-    out[6 + length] = frame::End2;
-    return length + frame::Overhead;
-}
-
 CanReport BuildCanReport(const BusFrame &f, int hour, int minute, int second, int millisecond) {
-    uint8_t payload[CanReportPayload]{};
-    payload[1] = static_cast<uint8_t>(hour);
-    payload[2] = static_cast<uint8_t>(minute);
-    payload[3] = static_cast<uint8_t>(second);
-    payload[4] = static_cast<uint8_t>(millisecond >> 8);
-    payload[5] = static_cast<uint8_t>(millisecond & 0xFF);
-    const IdBytes id = EncodeId(f.identifier, f.remote, !f.extended);
-    payload[6] = id.ID1;
-    payload[7] = id.ID2;
-    payload[8] = id.ID3;
-    payload[9] = id.ID4;
-    payload[10] = static_cast<uint8_t>((f.length & 0x0F) | (f.extended ? InfoExtendedFlag : 0));
-    std::copy(f.data.begin(), f.data.end(), payload + 11);
-    CanReport report{};
-    BuildReport(frame::CanFrameReport, payload, CanReportPayload, report.data());
-    return report;
+    const uint8_t info = static_cast<uint8_t>((f.length & 0x0F) | (f.extended ? InfoExtendedFlag : 0));
+    return BuildCanFrameReport(hour, minute, second, millisecond,
+                               EncodeId(f.identifier, f.remote, !f.extended), info, f.data);
 }
 
 EmulatedFirmware::EmulatedFirmware(SimAdapter &adapter)
@@ -122,13 +92,11 @@ void EmulatedFirmware::OnHostBytes(SimAdapter &, const uint8_t *data, std::size_
             count -= n;
             FrameBuffer f;
             while (parser_->TakeMessage(f)) {
-                uint8_t sum = 0;
-                for (int i = 2; i <= f[3] + 4; ++i) sum ^= f[i];
-                if (sum != 0) continue;  // the firmware ignores a damaged command
+                if (frame::Checksum(f) != 0) continue;  // the firmware ignores a damaged command
                 std::lock_guard state(stateMutex_);
                 Act(f);
                 uint8_t answer[frame::Overhead];
-                BuildReport(f[2], nullptr, 0, answer);
+                frame::BuildEnvelope(f[2], nullptr, 0, answer);
                 Inject(answer, sizeof answer);
                 commandsAnswered_.fetch_add(1);
                 for (const Slot &slot : slots_) slotsRunning = slotsRunning || slot.running;
@@ -143,7 +111,7 @@ void EmulatedFirmware::Act(const uint8_t *f) {
     const std::size_t length = f[3];
     switch (f[2]) {
         case frame::TimeInitialization:
-            if (length >= 5) SetClock(p[0], p[1], p[2], p[3] * 256 + p[4]);
+            if (length >= TimeInitLength) SetClock(p[0], p[1], p[2], p[3] * 256 + p[4]);
             break;
         case frame::CanInitialization:
             if (BusSettingsFromPayload(p, length, bus_)) {
@@ -167,7 +135,7 @@ void EmulatedFirmware::Act(const uint8_t *f) {
             break;
         }
         case frame::OutDisable:
-            if (length >= 1 && p[0] < SlotCount) {
+            if (length >= OutDisableLength && p[0] < NumTransmitSlots) {
                 slots_[p[0]].running = false;
                 ++slotGeneration_;
                 slotsChanged_.notify_all();
@@ -183,7 +151,7 @@ void EmulatedFirmware::Act(const uint8_t *f) {
             StopSlots();
             break;
         case frame::Pause:
-            if (length >= 1) paused_ = p[0] != PauseOff;
+            if (length >= PauseLength) paused_ = p[0] != PauseOff;
             break;
         default: break;
     }
@@ -229,7 +197,7 @@ bool EmulatedFirmware::SendCanFrame(const BusFrame &frame) {
 
 bool EmulatedFirmware::SendBusError(uint8_t flags) {
     uint8_t report[1 + frame::Overhead];
-    BuildReport(frame::BusErrorReport, &flags, 1, report);
+    frame::BuildEnvelope(frame::BusErrorReport, &flags, 1, report);
     return Inject(report, sizeof report);
 }
 

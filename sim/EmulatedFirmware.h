@@ -55,8 +55,9 @@
 #include <string_view>
 #include <thread>
 
+#include "BusFrame.h"
 #include "CanBusPort.h"
-#include "CanFrame.h"
+#include "CanReport.h"
 #include "FirmwareModel.h"
 #include "SimAdapter.h"
 
@@ -73,13 +74,8 @@ struct TrafficRates {
 // Parses "frames=50,errors=2,stray=1,broken=1" (any subset, any order). False with a reason on a bad item.
 bool ParseTrafficRates(std::string_view text, TrafficRates &rates, std::string &why);
 
-constexpr std::size_t CanReportSize = 26;
-using CanReport = std::array<uint8_t, CanReportSize>;
-
 // A type 11 report stamped with the given time of day.
 CanReport BuildCanReport(const BusFrame &frame, int hour, int minute, int second, int millisecond);
-// Any report: FA F5 type L payload checksum AF 5F into out (room for L + 7 bytes); returns L + 7.
-std::size_t BuildReport(uint8_t type, const uint8_t *payload, uint8_t length, uint8_t *out);
 
 // What the firmware holds, for inspection.
 struct FirmwareState {
@@ -156,7 +152,7 @@ private:
     bool paused_ = false;
     BusSettings bus_;
     AcceptanceFilter filter_;
-    std::array<Slot, SlotCount> slots_{};
+    std::array<Slot, NumTransmitSlots> slots_{};
     uint64_t slotGeneration_ = 0;  // bumped at every change of slots_, so the worker looks again
     bool workerStop_ = false;
     CanBusPort *port_ = nullptr;
