@@ -55,7 +55,7 @@ public:
     // Writes what is buffered and closes; false if the log stopped on a write error (already reported).
     bool Close();
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_ >= 0; }  // on the logging thread
     bool Failed() const { return failed_.load(std::memory_order_relaxed); }
 
     // DecodeSink. The decoder does not hand over the remote bit (its identifier is rebuilt from the ID
