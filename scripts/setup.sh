@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev libsimpleini-dev qt6-serialbus-dev libqt6serialbus6-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth
+  can-utils python3-can
 )
 
 install_missing() {

@@ -1,0 +1,187 @@
+// A log written by the writer, read back by the tools users hand it to: can-utils' log2asc and
+// python-can's log reader must find the same frames, times and error frames that went in. Each test is
+// skipped when its tool is not installed (Debian packages can-utils and python3-can).
+#include <QProcess>
+#include <QStandardPaths>
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "TraceSupport.h"
+
+namespace {
+
+// Times in arrival order; the bus errors carry the fixed clock's 10:54:56.123 (FixedClock).
+const std::vector<TestFrame> Frames = {
+    {10, 54, 56, 123, 0x123, 8, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}},
+    {10, 54, 56, 124, 0x1ABCDEF0, 0x18, false, {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0xFF}},
+    {10, 54, 56, 125, 0x7FF, 0, false, {}},
+    {10, 54, 56, 126, 0x123, 0, true, {}},
+    {10, 54, 56, 127, 0x12345678, 0x13, true, {}},
+    {23, 59, 59, 999, 0x001, 1, false, {0xA5}},
+    {0, 0, 0, 1, 0x002, 2, false, {0x5A, 0x0F}},  // the next day
+};
+const std::vector<uint8_t> ErrorFlags = {0x08, 0x04, 0x02, 0x01};
+constexpr int64_t FirstSeconds = 1733655296;  // 2024-12-08 10:54:56 UTC
+
+struct Expected {
+    bool error;
+    int64_t micros;  // since the first line
+    uint32_t identifier;
+    bool extended, remote;
+    int length;
+    std::vector<uint8_t> data;
+};
+
+// What a reader must find, worked out from the frames, not from the lines.
+std::vector<Expected> ExpectedFrames() {
+    std::vector<Expected> out;
+    auto micros = [](const TestFrame &f, int day) {
+        return ((int64_t{day} * 24 + f.hour) * 3600 + f.minute * 60 + f.second) * 1000000 +
+               f.millisecond * 1000 - (int64_t{10} * 3600 + 54 * 60 + 56) * 1000000 - 123000;
+    };
+    for (std::size_t i = 0; i < Frames.size(); ++i) {
+        const TestFrame &f = Frames[i];
+        const int length = f.info & 0x0F;
+        out.push_back({false, micros(f, i == Frames.size() - 1 ? 1 : 0), f.identifier, (f.info & 0x10) != 0,
+                       f.remote, length,
+                       f.remote ? std::vector<uint8_t>{} : std::vector<uint8_t>(f.data, f.data + length)});
+        if (i == 0)
+            for (std::size_t e = 0; e < ErrorFlags.size(); ++e)
+                out.push_back({true, 0, 0, false, false, 0, {}});
+    }
+    return out;
+}
+
+class TraceReaders : public ::testing::Test {
+protected:
+    ScopedTimeZone zone{"UTC"};
+    QTemporaryDir dir;
+    std::string path = (dir.path() + "/trace.log").toStdString();
+
+    void SetUp() override {
+        TraceLog log(TestOptions());
+        std::string why;
+        ASSERT_TRUE(log.Open(path, why)) << why;
+        for (std::size_t i = 0; i < Frames.size(); ++i) {
+            const TestFrame &f = Frames[i];
+            log.CanFrame(f.hour, f.minute, f.second, f.millisecond, f.identifier, f.info, f.remote, f.data);
+            if (i == 0)
+                for (const uint8_t flags : ErrorFlags) log.BusError(flags);
+            log.EndOfPump();
+        }
+        ASSERT_TRUE(log.Close());
+    }
+
+    // Runs a program to its end; its standard output, or nothing with a test failure.
+    static std::string Run(const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        if (!process.waitForFinished(60000)) {
+            ADD_FAILURE() << program.toStdString()
+                          << " did not finish: " << process.errorString().toStdString();
+            return {};
+        }
+        EXPECT_EQ(process.exitCode(), 0)
+            << program.toStdString() << ": " << process.readAllStandardError().toStdString();
+        return process.readAllStandardOutput().toStdString();
+    }
+};
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+std::string Hex(const std::vector<uint8_t> &data, const char *separator) {
+    std::string out;
+    char byte[3];
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        std::snprintf(byte, sizeof byte, "%02X", data[i]);
+        if (i) out += separator;
+        out += byte;
+    }
+    return out;
+}
+
+TEST_F(TraceReaders, Log2AscFindsTheSameFrames) {
+    const QString log2asc = QStandardPaths::findExecutable(QStringLiteral("log2asc"));
+    if (log2asc.isEmpty()) GTEST_SKIP() << "log2asc not installed (Debian package can-utils)";
+    const std::string asc =
+        Run(log2asc, {QStringLiteral("-I"), QString::fromStdString(path), QStringLiteral("brisklet0")});
+
+    // log2asc numbers the interfaces it is given from 1 and times lines from the first one:
+    //    0.000000 1  123             Rx   d 8 11 22 33 44 55 66 77 88
+    //    0.001000 1  12345678x       Rx   r 3
+    //    0.000000 1  ErrorFrame
+    std::vector<std::string> want;
+    for (const Expected &e : ExpectedFrames()) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%lld.%06lld 1 ", static_cast<long long>(e.micros / 1000000),
+                      static_cast<long long>(e.micros % 1000000));
+        if (e.error) {
+            want.push_back(std::string(head) + "ErrorFrame");
+            continue;
+        }
+        char id[16];
+        std::snprintf(id, sizeof id, e.extended ? "%Xx" : "%X", e.identifier);
+        std::string line =
+            std::string(head) + id + " Rx " + (e.remote ? "r " : "d ") + std::to_string(e.length);
+        if (!e.remote && e.length) line += " " + Hex(e.data, " ");
+        want.push_back(line);
+    }
+    std::vector<std::string> got;
+    for (const std::string &line : Lines(asc)) {
+        std::istringstream words(line);
+        std::string word, joined;
+        while (words >> word) joined += (joined.empty() ? "" : " ") + word;
+        if (!joined.empty() && std::isdigit(static_cast<unsigned char>(joined[0]))) got.push_back(joined);
+    }
+    EXPECT_EQ(got, want) << asc;
+}
+
+TEST_F(TraceReaders, PythonCanFindsTheSameFrames) {
+    // Debian's python3-can is installed for Debian's own Python.
+    QString python;
+    for (const QString &candidate : {QStringLiteral("/usr/bin/python3"), QStringLiteral("python3")}) {
+        QProcess probe;
+        probe.start(candidate, {QStringLiteral("-c"), QStringLiteral("import can")});
+        if (probe.waitForFinished(60000) && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0) {
+            python = candidate;
+            break;
+        }
+    }
+    if (python.isEmpty()) GTEST_SKIP() << "python-can not installed (Debian package python3-can)";
+
+    const QString script = QStringLiteral(R"(
+import sys, can
+for m in can.CanutilsLogReader(sys.argv[1]):
+    if m.is_error_frame:
+        print('%.6f E' % m.timestamp)
+    else:
+        print('%.6f %X %d %d %d %s' % (m.timestamp, m.arbitration_id, m.is_extended_id, m.is_remote_frame,
+                                     m.dlc, bytes(m.data or b'').hex().upper()))
+)");
+    const std::string read = Run(python, {QStringLiteral("-c"), script, QString::fromStdString(path)});
+
+    std::vector<std::string> want;
+    for (const Expected &e : ExpectedFrames()) {
+        const int64_t at = FirstSeconds * 1000000 + 123000 + e.micros;
+        char line[128];
+        if (e.error)
+            std::snprintf(line, sizeof line, "%lld.%06lld E", static_cast<long long>(at / 1000000),
+                          static_cast<long long>(at % 1000000));
+        else
+            std::snprintf(line, sizeof line, "%lld.%06lld %X %d %d %d %s",
+                          static_cast<long long>(at / 1000000), static_cast<long long>(at % 1000000),
+                          e.identifier, e.extended, e.remote, e.length, Hex(e.data, "").c_str());
+        want.push_back(line);
+    }
+    EXPECT_EQ(Lines(read), want) << read;
+}
+
+}  // namespace
