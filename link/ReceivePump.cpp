@@ -33,8 +33,12 @@ class FanOut final : public DecodeSink {
 public:
     void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
                   const uint8_t (&Data)[8]) override {
+        CanFrameWithRemote(Hour, Minute, Second, Millisecond, Identifier, Info, false, Data);
+    }
+    void CanFrameWithRemote(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
+                            uint8_t Info, bool Remote, const uint8_t (&Data)[8]) override {
         for (int i = 0; i < consumerCount; ++i)
-            consumers[i]->CanFrame(Hour, Minute, Second, Millisecond, Identifier, Info, Data);
+            consumers[i]->CanFrameWithRemote(Hour, Minute, Second, Millisecond, Identifier, Info, Remote, Data);
     }
     void BusError(uint8_t Flags) override {
         for (int i = 0; i < consumerCount; ++i) consumers[i]->BusError(Flags);

@@ -38,7 +38,8 @@ void DecodeMessage(const FrameBuffer &Msg, bool Paused, DecodeSink &Sink) {
         const uint32_t identifier = DecodeId(at(Id), at(Id + 1), at(Id + 2), at(Id + 3), info);
         uint8_t data[8];
         for (std::size_t i = 0; i < sizeof data; ++i) data[i] = at(Data + i);
-        Sink.CanFrame(hour, minute, second, millisecond, identifier, info, data);
+        const bool remote = (at(Id + 3) & Id4RemoteFlag) != 0;
+        Sink.CanFrameWithRemote(hour, minute, second, millisecond, identifier, info, remote, data);
     } else if (type == frame::BusErrorReport) {
         Sink.BusError(at(BusErrorFlags));
     } else if (type < StatusTexts.size()) {

@@ -27,6 +27,13 @@ public:
     virtual ~DecodeSink() = default;
     virtual void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
                           uint8_t Info, const uint8_t (&Data)[8]) = 0;
+    // The decoder's call: the same frame with the remote bit of its ID4. By default it goes to CanFrame
+    // above, for sinks that show only the identifier and data; a log or a bus mirror takes this one.
+    virtual void CanFrameWithRemote(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
+                                    uint8_t Info, bool Remote, const uint8_t (&Data)[8]) {
+        (void)Remote;
+        CanFrame(Hour, Minute, Second, Millisecond, Identifier, Info, Data);
+    }
     virtual void BusError(uint8_t Flags) = 0;
     // Type 0..10: the status line becomes "  " followed by StatusTexts[Type].
     virtual void CommandReport(uint8_t Type) = 0;

@@ -58,9 +58,12 @@ public:
     bool IsOpen() const { return fd_ >= 0; }  // on the logging thread
     bool Failed() const { return failed_.load(std::memory_order_relaxed); }
 
-    // DecodeSink. The decoder does not hand over the remote bit (its identifier is rebuilt from the ID
-    // bytes without it), so frames through this interface are logged as data frames; a caller that
-    // has the bit uses the overload below.
+    // DecodeSink. The decoder hands frames over with their remote bit (CanFrameWithRemote); the plain
+    // CanFrame logs a data frame.
+    void CanFrameWithRemote(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
+                            bool Remote, const uint8_t (&Data)[8]) override {
+        CanFrame(Hour, Minute, Second, Millisecond, Identifier, Info, Remote, Data);
+    }
     void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
                   const uint8_t (&Data)[8]) override;
     void BusError(uint8_t Flags) override;
