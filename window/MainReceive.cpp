@@ -85,8 +85,7 @@ void Apply(TfrmMain &w, const WindowChanges &c) {
     if (c.count) w.CanCountShow();
     if (c.errors) w.CanErrorShow();
     if (c.status >= 0 && w.StatusPanel1)
-        w.StatusPanel1->setText(QLatin1String("  ") +
-                                QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]));
+        w.ErrorMessages(QLatin1String("  ") + QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]));
 }
 
 // The one pump body; the caller holds PumpMutex. Returns the number of bytes read.
