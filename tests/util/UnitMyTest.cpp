@@ -206,17 +206,16 @@ TEST_P(DelayHeldUp, NextFrameWaitsOnlyForTheTimeOrTheHandlers) {
     EXPECT_EQ(loop.events.empty(), row.arrives < 100) << "what is due within the wait runs in it";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, DelayHeldUp,
-    ::testing::Values(HeldUpRow{"NothingHappens", 500, 0, false, 100},
-                      HeldUpRow{"ShortHandlerPendingAtTheStart", 0, 90, false, 100},
-                      HeldUpRow{"LongHandlerPendingAtTheStart", 0, 150, false, 150},
-                      HeldUpRow{"HandlerDuringTheWait", 20, 90, false, 110},
-                      HeldUpRow{"HandlerAtTheLastMoment", 99, 1, false, 100},
-                      HeldUpRow{"SecondSequencePendingAtTheStart", 0, 0, true, 100},
-                      HeldUpRow{"SecondSequenceDuringTheWait", 30, 0, true, 130},
-                      HeldUpRow{"SecondSequenceThenWork", 0, 40, true, 140}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, DelayHeldUp,
+                         ::testing::Values(HeldUpRow{"NothingHappens", 500, 0, false, 100},
+                                           HeldUpRow{"ShortHandlerPendingAtTheStart", 0, 90, false, 100},
+                                           HeldUpRow{"LongHandlerPendingAtTheStart", 0, 150, false, 150},
+                                           HeldUpRow{"HandlerDuringTheWait", 20, 90, false, 110},
+                                           HeldUpRow{"HandlerAtTheLastMoment", 99, 1, false, 100},
+                                           HeldUpRow{"SecondSequencePendingAtTheStart", 0, 0, true, 100},
+                                           HeldUpRow{"SecondSequenceDuringTheWait", 30, 0, true, 130},
+                                           HeldUpRow{"SecondSequenceThenWork", 0, 40, true, 140}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // ---- Delay with the real clock and the application's event loop ----
 
