@@ -132,8 +132,8 @@ void Delay(uint32_t Milliseconds) {
     auto elapsed = [&] { return hooks.Tick() - start; };  // unsigned: correct across the wrap
     while (elapsed() < Milliseconds) {
         dispatch();
-        // What the handlers just run have used up is measured now: a wait computed before them would
-        // sleep its full length after them.
+        // The time left is measured after the handlers just dispatched: measured before them, the wait
+        // would sleep its full length on top of what they took.
         const uint32_t spent = elapsed();
         if (spent >= Milliseconds) return;
         wait(Milliseconds - spent);

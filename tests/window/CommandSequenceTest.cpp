@@ -201,7 +201,7 @@ TEST_F(CommandSequence, AdapterLostDuringASequenceRunsToItsEndSilently) {
     PlugAndFind();
     SequenceClock::Install(log);
     SequenceClock::during = [this](std::size_t wait) {
-        if (wait != 1) return;  // after the time went out
+        if (wait != 1) return;  // after Time Initialization went out
         TheSimAdapter().Unplug();
         w->Timer1Timer();
     };
