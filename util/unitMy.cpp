@@ -4,7 +4,9 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 uint8_t XorBytes(const uint8_t *Data, std::size_t Count) {
@@ -91,19 +93,27 @@ uint32_t GetTickCount() {
 
 namespace {
 
-// Dispatches what is pending, then sleeps in the event loop until an event arrives or maxWaitMs passes.
-void PumpApplicationEvents(uint32_t maxWaitMs) {
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() != app->thread()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(maxWaitMs));
+bool OnApplicationThread() {
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void DispatchApplicationEvents() {
+    if (OnApplicationThread()) QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+// Sleeps in the event loop until an event arrives or maxWaitMs passes. The wake-up is armed before
+// anything is dispatched, so a handler that runs in here counts against maxWaitMs instead of adding to it.
+void WaitForApplicationEvents(uint32_t maxWaitMs) {
+    const auto ms = std::min<uint32_t>(maxWaitMs, std::numeric_limits<int>::max());
+    if (!OnApplicationThread()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return;
     }
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (maxWaitMs == 0) return;
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
-    wake.start(static_cast<int>(maxWaitMs));
+    wake.start(static_cast<int>(ms));
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
@@ -120,11 +130,16 @@ void SetDelayHooks(const DelayHooks &hooks) { Hooks() = hooks; }
 
 void Delay(uint32_t Milliseconds) {
     const DelayHooks hooks = Hooks();
-    auto pump = hooks.Pump ? hooks.Pump : &PumpApplicationEvents;
+    auto dispatch = hooks.Dispatch ? hooks.Dispatch : &DispatchApplicationEvents;
+    auto wait = hooks.Wait ? hooks.Wait : &WaitForApplicationEvents;
     const uint32_t start = hooks.Tick();
-    for (;;) {
-        const uint32_t elapsed = hooks.Tick() - start;  // unsigned: correct across the wrap
-        if (elapsed >= Milliseconds) return;
-        pump(Milliseconds - elapsed);
+    auto elapsed = [&] { return hooks.Tick() - start; };  // unsigned: correct across the wrap
+    while (elapsed() < Milliseconds) {
+        dispatch();
+        // The time left is measured after the handlers just dispatched: measured before them, the wait
+        // would sleep its full length on top of what they took.
+        const uint32_t spent = elapsed();
+        if (spent >= Milliseconds) return;
+        wait(Milliseconds - spent);
     }
 }

@@ -40,15 +40,21 @@ int ParseHexBytes(std::string_view Text, uint8_t (&Data)[8]);
 // 32-bit millisecond tick (wraps after about 49.7 days), from a monotonic clock.
 uint32_t GetTickCount();
 
-// What Delay uses; tests replace them. `Tick` reads the clock; `Pump` dispatches pending window events
-// and may sleep until the next event arrives, but no longer than `maxWaitMs`.
+// What Delay uses; tests replace them. `Tick` reads the clock. `Dispatch` handles the window events
+// already pending and returns without waiting for more. `Wait` sleeps until a window event arrives (and
+// handles it) or `maxWaitMs` have passed, whichever comes first; the handlers either one runs may take
+// longer than that, and Delay measures what is left afterwards.
 struct DelayHooks {
     uint32_t (*Tick)() = &GetTickCount;
-    void (*Pump)(uint32_t maxWaitMs) = nullptr;  // nullptr: dispatch the running application's events
+    void (*Dispatch)() = nullptr;                // nullptr: the running application's pending events
+    void (*Wait)(uint32_t maxWaitMs) = nullptr;  // nullptr: sleep in the running application's event loop
 };
 void SetDelayHooks(const DelayHooks &hooks);
 DelayHooks DefaultDelayHooks();
 
 // Waits at least `Milliseconds` (measured as the 32-bit unsigned difference of ticks, so it survives the
-// wrap) while dispatching window events, without keeping a core busy. 0 returns at once, dispatching nothing.
+// wrap) while dispatching window events, without keeping a core busy, and returns at the first test of
+// the clock after that time. 0 returns at once, dispatching nothing. Handlers run inside the wait (a
+// second command sequence among them) hold it up by their own duration only: once they are done and the
+// time is up, it returns without waiting again.
 void Delay(uint32_t Milliseconds);

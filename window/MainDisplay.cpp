@@ -2,21 +2,29 @@
 #include "MainDisplay.h"
 
 #include <QLabel>
+#include <algorithm>
+#include <limits>
 
 #include "Commands.h"
 #include "IdCoding.h"
 #include "Main.h"
 #include "unitMy.h"
 
-std::atomic<int32_t> MessageCount{0};
-std::atomic<int32_t> StuffErrorCount{0};
-std::atomic<int32_t> CrcErrorCount{0};
-std::atomic<int32_t> FormErrorCount{0};
-std::atomic<int32_t> AckErrorCount{0};
+std::atomic<int64_t> MessageCount{0};
+std::atomic<int64_t> StuffErrorCount{0};
+std::atomic<int64_t> CrcErrorCount{0};
+std::atomic<int64_t> FormErrorCount{0};
+std::atomic<int64_t> AckErrorCount{0};
 
 namespace {
 using namespace buserror;
 const char HexDigits[] = "0123456789ABCDEF";
+constexpr int64_t CountTop = std::numeric_limits<int64_t>::max();
+
+// Adds one, staying at the top once there. Only the pump adds, so the test and the add need no loop.
+void CountOne(std::atomic<int64_t> &counter) {
+    if (counter.load(std::memory_order_relaxed) < CountTop) counter.fetch_add(1);
+}
 }  // namespace
 
 QString ArrivalTimeText(int Hour, int Minute, int Second, int Millisecond) {
@@ -47,6 +55,17 @@ QString ErrorHintText() {
         .arg(AckErrorCount.load());
 }
 
+int64_t ErrorTotal() {
+    int64_t total = 0;
+    for (const std::atomic<int64_t> *counter :
+         {&StuffErrorCount, &CrcErrorCount, &FormErrorCount, &AckErrorCount}) {
+        const int64_t n = std::max<int64_t>(counter->load(), 0);
+        if (n > CountTop - total) return CountTop;
+        total += n;
+    }
+    return total;
+}
+
 void TfrmMain::ReceiveCanData(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
                               uint8_t Info, const uint8_t (&Data)[8]) {
     if (lblTime) lblTime->setText(ArrivalTimeText(Hour, Minute, Second, Millisecond));
@@ -69,16 +88,14 @@ void TfrmMain::CanErrorClear() {
 
 // Touches no control, so the pump may call it on the receive thread.
 void TfrmMain::CanErrorInc(uint8_t Flags) {
-    if (Flags & StuffBit) StuffErrorCount.fetch_add(1);
-    if (Flags & CrcBit) CrcErrorCount.fetch_add(1);
-    if (Flags & FormBit) FormErrorCount.fetch_add(1);
-    if (Flags & AckBit) AckErrorCount.fetch_add(1);
+    if (Flags & StuffBit) CountOne(StuffErrorCount);
+    if (Flags & CrcBit) CountOne(CrcErrorCount);
+    if (Flags & FormBit) CountOne(FormErrorCount);
+    if (Flags & AckBit) CountOne(AckErrorCount);
 }
 
 void TfrmMain::CanErrorShow() {
     if (!lblMessError) return;
-    const int32_t sum =
-        StuffErrorCount.load() + CrcErrorCount.load() + FormErrorCount.load() + AckErrorCount.load();
-    lblMessError->setText(QString::number(sum));
+    lblMessError->setText(QString::number(ErrorTotal()));
     lblMessError->setToolTip(ErrorHintText());
 }

@@ -4,7 +4,12 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "unitMy.h"
@@ -87,46 +92,130 @@ TEST(ParseHexBytes, PairsDigitsWithinRuns) {
     }
 }
 
-// ---- Delay with a fake clock ----
+// ---- Delay with a fake clock and a fake event queue ----
+//
+// The clock moves only when something takes time: a handler, or a wait. Events are due at given ticks;
+// Dispatch runs those already due, Wait sleeps until the next one is due (then runs it) or the time given
+// has passed. `wake` makes a wait end early, as an unrelated event would.
 
-uint32_t fakeNow = 0;
-int pumps = 0;
-uint32_t lastMaxWait = 0;
-uint32_t FakeTick() { return fakeNow; }
-void FakePump(uint32_t maxWaitMs) {
-    ++pumps;
-    lastMaxWait = maxWaitMs;
-    fakeNow += 7;  // each pass of the loop lets 7 ms go by
+struct FakeEvent {
+    uint32_t due;
+    std::function<void()> handler;
+};
+
+struct FakeLoop {
+    uint32_t now = 0;
+    std::deque<FakeEvent> events;  // in order of due time
+    uint32_t wake = 0;             // 0: a wait lasts until an event or its end
+    int dispatches = 0, waits = 0;
+    uint32_t lastMaxWait = 0;
+
+    bool Due(const FakeEvent &e) const { return static_cast<int32_t>(now - e.due) >= 0; }
+    void RunDue() {
+        while (!events.empty() && Due(events.front())) {
+            FakeEvent e = std::move(events.front());
+            events.pop_front();
+            e.handler();
+        }
+    }
+};
+
+FakeLoop loop;
+
+uint32_t FakeTick() { return loop.now; }
+void FakeDispatch() {
+    ++loop.dispatches;
+    loop.RunDue();
+}
+void FakeWait(uint32_t maxWaitMs) {
+    ++loop.waits;
+    loop.lastMaxWait = maxWaitMs;
+    uint32_t sleep = maxWaitMs;
+    if (loop.wake != 0) sleep = std::min(sleep, loop.wake);
+    if (!loop.events.empty()) sleep = std::min(sleep, loop.events.front().due - loop.now);
+    loop.now += sleep;
+    loop.RunDue();
 }
 
 class DelayTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        pumps = 0;
-        SetDelayHooks(DelayHooks{&FakeTick, &FakePump});
+        loop = FakeLoop{};
+        SetDelayHooks(DelayHooks{&FakeTick, &FakeDispatch, &FakeWait});
     }
-    void TearDown() override { SetDelayHooks(DefaultDelayHooks()); }
+    void TearDown() override {
+        SetDelayHooks(DefaultDelayHooks());
+        loop = FakeLoop{};
+    }
 };
 
 TEST_F(DelayTest, ZeroReturnsWithoutDispatching) {
-    fakeNow = 1000;
+    loop.now = 1000;
+    bool ran = false;
+    loop.events.push_back({1000, [&ran] { ran = true; }});
     Delay(0);
-    EXPECT_EQ(pumps, 0);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(loop.dispatches + loop.waits, 0);
 }
 
+// Waits that end early (every 7 ms) until the time is up; the last one asks only for what is left.
 TEST_F(DelayTest, WaitsAtLeastTheTimeAndEndsAtTheFirstTestAfterIt) {
     for (uint32_t start : {1000u, 0xFFFFFFF0u, 0xFFFFFFFFu, 0xFFFFFF9Cu}) {  // the last wraps exactly at 100
         SCOPED_TRACE(start);
-        fakeNow = start;
-        pumps = 0;
+        loop = FakeLoop{};
+        loop.now = start;
+        loop.wake = 7;
         Delay(100);
-        const uint32_t elapsed = fakeNow - start;
-        EXPECT_GE(elapsed, 100u);
-        EXPECT_LT(elapsed, 107u);
-        EXPECT_EQ(pumps, 15);
-        EXPECT_LE(lastMaxWait, 100u);
+        EXPECT_EQ(loop.now - start, 100u);
+        EXPECT_EQ(loop.waits, 15);
+        EXPECT_EQ(loop.lastMaxWait, 2u);  // 98 ms had passed
     }
 }
+
+// The first of two command sequences sends a frame, waits 100 ms and sends the next. Whatever runs in
+// its wait may hold the next frame up by its own duration, never by that plus the wait.
+struct HeldUpRow {
+    const char *name;
+    uint32_t arrives;  // when the other event is due, from the first sequence's frame
+    uint32_t takes;    // how long its handler runs
+    bool sequence;     // the handler is a second sequence: frame, Delay(100), frame
+    uint32_t nextFrame;
+};
+
+void PrintTo(const HeldUpRow &r, std::ostream *os) { *os << r.name; }
+
+class DelayHeldUp : public DelayTest, public ::testing::WithParamInterface<HeldUpRow> {};
+
+TEST_P(DelayHeldUp, NextFrameWaitsOnlyForTheTimeOrTheHandlers) {
+    const HeldUpRow &row = GetParam();
+    std::vector<std::pair<char, uint32_t>> frames;  // sequence, tick
+    loop.now = 5000;
+    loop.events.push_back({5000 + row.arrives, [&row, &frames] {
+                               if (row.sequence) {
+                                   frames.push_back({'B', loop.now});
+                                   Delay(100);
+                                   frames.push_back({'B', loop.now});
+                               }
+                               loop.now += row.takes;
+                           }});
+    frames.push_back({'A', loop.now});
+    Delay(100);
+    frames.push_back({'A', loop.now});
+    ASSERT_EQ(frames.back().first, 'A');
+    EXPECT_EQ(frames.back().second - 5000, row.nextFrame);
+    EXPECT_EQ(loop.events.empty(), row.arrives < 100) << "what is due within the wait runs in it";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DelayHeldUp,
+                         ::testing::Values(HeldUpRow{"NothingHappens", 500, 0, false, 100},
+                                           HeldUpRow{"ShortHandlerPendingAtTheStart", 0, 90, false, 100},
+                                           HeldUpRow{"LongHandlerPendingAtTheStart", 0, 150, false, 150},
+                                           HeldUpRow{"HandlerDuringTheWait", 20, 90, false, 110},
+                                           HeldUpRow{"HandlerAtTheLastMoment", 99, 1, false, 100},
+                                           HeldUpRow{"SecondSequencePendingAtTheStart", 0, 0, true, 100},
+                                           HeldUpRow{"SecondSequenceDuringTheWait", 30, 0, true, 130},
+                                           HeldUpRow{"SecondSequenceThenWork", 0, 40, true, 140}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // ---- Delay with the real clock and the application's event loop ----
 

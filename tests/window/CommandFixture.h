@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -31,6 +32,45 @@ using Bytes = std::vector<uint8_t>;
 struct CapturedBox {
     BoxIcon icon;
     QString caption, text;
+};
+
+// Delay on a clock of its own: each wait lets its whole time pass at once and notes how many frames had
+// reached the adapter and what PauseState was at that moment; `during` runs inside a given wait, as a
+// click or a tick would. A sequence then runs without real waiting, and its waits can be checked against
+// the frames between them.
+struct SequenceClock {
+    struct Wait {
+        uint32_t ms;
+        std::size_t framesBefore;
+        uint8_t pause;
+        bool operator==(const Wait &) const = default;
+    };
+    static inline uint32_t now = 0;
+    static inline std::vector<Wait> waits;
+    static inline std::function<void(std::size_t wait)> during;
+    static inline const CommandLog *log = nullptr;
+
+    static void Install(const CommandLog &frames) {
+        now = 0;
+        waits.clear();
+        during = nullptr;
+        log = &frames;
+        SetDelayHooks(DelayHooks{&Tick, &Dispatch, &WaitFor});
+    }
+    static void Remove() {
+        SetDelayHooks(DefaultDelayHooks());
+        during = nullptr;
+        log = nullptr;
+    }
+
+private:
+    static uint32_t Tick() { return now; }
+    static void Dispatch() {}
+    static void WaitFor(uint32_t ms) {
+        waits.push_back({ms, log ? log->Count() : 0, PauseState.load()});
+        if (during) during(waits.size() - 1);
+        now += ms;
+    }
 };
 
 class CommandWindow : public ::testing::Test {
@@ -54,6 +94,7 @@ protected:
     }
 
     void TearDown() override {
+        SequenceClock::Remove();
         if (w) w->close();
         w.reset();
         TheSimAdapter().SetFirmware(nullptr);

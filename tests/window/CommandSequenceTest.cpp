@@ -1,7 +1,10 @@
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QTime>
 #include <QTimer>
+#include <ostream>
+#include <string>
 
 #include "CommandFixture.h"
 
@@ -144,10 +147,50 @@ TEST_F(CommandSequence, PauseTogglesAndInitializationResumesWithoutPauseCommand)
     EXPECT_EQ(Types(), (Bytes{0, 4, 1, 2}));
 }
 
+// The waits of a sequence: after which frame each comes, how long it is, and whether the display was
+// still paused during it. Initialization resumes the display right after MC Initialization, with no wait
+// behind it; disabling waits after every step, the display resuming only after the last wait.
+struct WaitsRow {
+    const char *name;
+    bool disable, listening;
+    Bytes types;
+    std::vector<std::size_t> waitAfterFrame;  // frames that had gone out when each wait began
+};
+
+void PrintTo(const WaitsRow &r, std::ostream *os) { *os << r.name; }
+
+class SequenceWaits : public CommandWindow, public ::testing::WithParamInterface<WaitsRow> {};
+
+TEST_P(SequenceWaits, ComeBetweenTheStepsAndResumeTheDisplayAtTheEnd) {
+    const WaitsRow &row = GetParam();
+    PlugAndFind();
+    Set(w->ListeningCheckBox, row.listening);
+    PauseState.store(1);
+    SequenceClock::Install(log);
+    Click(row.disable ? w->btnStop : w->btnInit);
+    ASSERT_EQ(Types(), row.types);
+    std::vector<SequenceClock::Wait> expected;
+    for (std::size_t frames : row.waitAfterFrame) expected.push_back({100, frames, 1});
+    EXPECT_EQ(SequenceClock::waits, expected);
+    EXPECT_EQ(SequenceClock::now, 100 * row.waitAfterFrame.size()) << "the sequence's time, all of it waited";
+    EXPECT_EQ(PauseState.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SequenceWaits,
+    ::testing::Values(
+        WaitsRow{"Initialize", false, false, {0, 4, 1, 2}, {1, 2, 3}},
+        WaitsRow{"InitializeListening", false, true, {0, 4, 8, 8, 8, 8, 8, 8, 8, 8, 1, 2}, {1, 2, 10, 11}},
+        WaitsRow{"Disable", true, false, {8, 8, 8, 8, 8, 8, 8, 8, 7, 6}, {8, 9, 10}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 // A click during one of the waits starts its command at once; it is not refused or queued.
 TEST_F(CommandSequence, ClickDuringAWaitInterleaves) {
     PlugAndFind();
-    QTimer::singleShot(40, w.get(), [this] { Click(w->btnStop0); });
+    SequenceClock::Install(log);
+    SequenceClock::during = [this](std::size_t wait) {
+        if (wait == 0) Click(w->btnStop0);
+    };
     Click(w->btnInit);
     const auto frames = log.Frames();
     ASSERT_EQ(Types(), (Bytes{0, 8, 4, 1, 2}));
@@ -156,13 +199,16 @@ TEST_F(CommandSequence, ClickDuringAWaitInterleaves) {
 
 TEST_F(CommandSequence, AdapterLostDuringASequenceRunsToItsEndSilently) {
     PlugAndFind();
-    QTimer::singleShot(150, w.get(), [this] {
+    SequenceClock::Install(log);
+    SequenceClock::during = [this](std::size_t wait) {
+        if (wait != 1) return;  // after Time Initialization went out
         TheSimAdapter().Unplug();
         w->Timer1Timer();
-    });
+    };
     Click(w->btnInit);
     EXPECT_FALSE(DevicePresent.load());
     EXPECT_EQ(Types(), (Bytes{0, 4}));
+    EXPECT_EQ(SequenceClock::waits.size(), 3u) << "the waits run to the end";
     EXPECT_EQ(PauseState.load(), 0);
     EXPECT_TRUE(boxes.empty());
 }
@@ -171,12 +217,15 @@ TEST_F(CommandSequence, AdapterLostDuringASequenceRunsToItsEndSilently) {
 // write to the closed handle (a spurious "Invalid Handle" line) nor let a tick re-open the adapter.
 TEST_F(CommandSequence, ClosingDuringASequenceSendsNothingMoreAndLeavesTheLinkClosed) {
     PlugAndFind();
-    QTimer::singleShot(150, w.get(), [this] { w->close(); });
+    SequenceClock::Install(log);
+    SequenceClock::during = [this](std::size_t wait) {
+        if (wait == 1) w->close();
+    };
     Click(w->btnInit);
     EXPECT_EQ(Types(), (Bytes{0, 4}));
     EXPECT_FALSE(TheSimAdapter().IsOpen());
-    EXPECT_FALSE(w->Timer1->isActive());
-    QTest::qWait(150);
+    EXPECT_FALSE(w->Timer1->isActive()) << "no tick can come to re-open it";
+    QCoreApplication::processEvents();
     EXPECT_FALSE(TheSimAdapter().IsOpen());
     EXPECT_EQ(w->StatusPanel1->text(), "");
     PauseState.store(0);
@@ -192,6 +241,10 @@ TEST_F(CommandSequence, AbsentAdapterShowsOnlyTheWarningAndWritesNothing) {
         ASSERT_EQ(boxes.size(), 1u) << b->objectName().toStdString();
         EXPECT_EQ(boxes[0].icon, BoxIcon::Warning);
         EXPECT_EQ(boxes[0].caption, "Warning");
+        EXPECT_EQ(
+            boxes[0].text,
+            "Device Not Present! You must Plug-In USB Adaptor or \r\nInstal USB Driver and Restart your "
+            "Computer.");
     }
     EXPECT_EQ(PauseState.load(), 1);
     EXPECT_EQ(TheSimAdapter().CallCount(SimOp::Write), 0u);

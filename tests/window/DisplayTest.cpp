@@ -3,6 +3,8 @@
 
 #include <QLabel>
 #include <QTemporaryDir>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "Main.h"
@@ -110,4 +112,45 @@ TEST_F(DisplayWindow, CountClearShowsOnlyWhenShown) {
     EXPECT_EQ(w->lblMessCount->text(), "41");
     w->CanCountShow();
     EXPECT_EQ(w->lblMessCount->text(), "0");
+}
+
+// Near the tops of 32 and 64 bits: no count, hint or total is shown negative or wrapped.
+TEST_F(DisplayWindow, CountsNearTheirLimitsNeverWrap) {
+    constexpr int64_t I32 = std::numeric_limits<int32_t>::max(), U32 = std::numeric_limits<uint32_t>::max(),
+                      Top = std::numeric_limits<int64_t>::max();
+    const struct {
+        const char *name;
+        int64_t stuff, crc, form, ack;
+        uint8_t flags;
+        const char *caption, *hint;
+    } rows[] = {
+        {"each at the int32 top", I32, I32, I32, I32, 0x00, "8589934588",
+         "Stuff: 2147483647, CRC: 2147483647, Form: 2147483647, Ack: 2147483647"},
+        {"one past the int32 top", I32, 0, 0, 0, 0x08, "2147483648",
+         "Stuff: 2147483648, CRC: 0, Form: 0, Ack: 0"},
+        {"one past the uint32 top", 0, 0, 0, U32, 0x01, "4294967296",
+         "Stuff: 0, CRC: 0, Form: 0, Ack: 4294967296"},
+        {"total past the int64 top", Top - 1, 1, 0, 0, 0x03, "9223372036854775807",
+         "Stuff: 9223372036854775806, CRC: 1, Form: 1, Ack: 1"},
+        {"a counter at the top stays there", Top, 0, 0, 0, 0x0F, "9223372036854775807",
+         "Stuff: 9223372036854775807, CRC: 1, Form: 1, Ack: 1"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        StuffErrorCount.store(r.stuff);
+        CrcErrorCount.store(r.crc);
+        FormErrorCount.store(r.form);
+        AckErrorCount.store(r.ack);
+        w->CanErrorInc(r.flags);
+        w->CanErrorShow();
+        EXPECT_EQ(w->lblMessError->text().toStdString(), r.caption);
+        EXPECT_EQ(w->lblMessError->toolTip().toStdString(), r.hint);
+    }
+
+    MessageCount.store(I32);
+    MessageCount.fetch_add(1);  // as the pump counts a shown frame
+    w->CanCountShow();
+    EXPECT_EQ(w->lblMessCount->text().toStdString(), "2147483648");
+    w->CanCountClear();
+    w->CanErrorClear();
 }

@@ -239,6 +239,36 @@ TEST_F(LayoutTest, LaterPanelsAndTitleStripsLieOnTopOfWhatTheyOverlap) {
     }
 }
 
+TEST_F(LayoutTest, FrameLabelsAlignWithTheirHeadings) {
+    const struct {
+        QLabel *label;
+        Qt::Alignment horizontal;
+    } rows[] = {
+        {window_->lblTime, Qt::AlignHCenter},
+        {window_->lblID, Qt::AlignHCenter},
+        {window_->lblData, Qt::AlignLeft},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label->objectName().toStdString());
+        EXPECT_EQ(r.label->alignment() & Qt::AlignHorizontal_Mask, r.horizontal);
+    }
+}
+
+// Hints set while running (the status line's, the error breakdown) stay up as long as the fixed ones.
+TEST_F(LayoutTest, OpensAtItsPlaceAndHintsStayUpFiveSeconds) {
+    ShowActive();
+    EXPECT_EQ(window_->pos(), QPoint(190, 112));
+    window_->ErrorMessages("(1) FT_Write - Device Not Found...");
+    window_->CanErrorShow();
+    int hints = 0;
+    for (QWidget *w : window_->findChildren<QWidget *>()) {
+        if (w->toolTip().isEmpty()) continue;
+        ++hints;
+        EXPECT_EQ(w->toolTipDuration(), 5000) << w->objectName().toStdString();
+    }
+    EXPECT_GE(hints, 25);
+}
+
 TEST_F(LayoutTest, WindowIsAFixedClientAreaBelowTheMenuBar) {
     ShowActive();
     TfrmMain &f = *window_;
