@@ -24,11 +24,8 @@
 // and command reports still come through).
 extern std::atomic<uint8_t> PauseState;
 
-class PumpConsumer : public DecodeSink {
-public:
-    // After the last frame of one pump, on the same thread, also when the pump decoded nothing.
-    virtual void EndOfPump() {}
-};
+// What the pump hands its frames to: a decode sink, whose EndOfPump() comes once after every pump.
+using PumpConsumer = DecodeSink;
 
 // At most this many consumers at once: the window, a log and a bus mirror, with room to spare.
 constexpr int MaxPumpConsumers = 4;

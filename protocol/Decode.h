@@ -37,6 +37,9 @@ public:
     virtual void BusError(uint8_t Flags) = 0;
     // Type 0..10: the status line becomes "  " followed by StatusTexts[Type].
     virtual void CommandReport(uint8_t Type) = 0;
+    // After the last frame of one batch (one read of the link), also when it held no frame: what the sink
+    // gathered may go out now (a window update, a log's lines).
+    virtual void EndOfPump() {}
 };
 
 // XOR of bytes 2..L+4 of a frame (L = byte 3); 0 for an intact frame.

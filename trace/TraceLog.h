@@ -72,7 +72,7 @@ public:
     void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
                   bool Remote, const uint8_t (&Data)[8]);
     // The end of one pump: the lines buffered so far go to the file.
-    void EndOfPump();
+    void EndOfPump() override;
 
 private:
     // Room for one more line at the end of the buffer, writing the buffer out first if needed;
