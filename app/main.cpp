@@ -14,6 +14,7 @@
 #include "Options.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
+    ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
     const bool linked = InstallLinkBackend(choice, why);
     if (!linked) std::fprintf(stderr, "brisklet: %s\n", why.c_str());
     // The emulated adapter answers commands and, when asked, hears traffic on its bus.

@@ -7,6 +7,7 @@
 
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
+#include "SimBackend.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
 #include "SimAdapter.h"

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <vector>
 
+#include "D2xxDevice.h"
 #include "LinkBackend.h"
 #include "RxEvent.h"
 
@@ -476,48 +477,4 @@ void SerialLink::Notify(int fd, int wakeFd) {
 
 // ---- The table ------------------------------------------------------------------------------------
 
-namespace {
-
-FT_STATUS SerialListDevices(void *pArg1, void *pArg2, DWORD Flags) {
-    return TheSerialLink().ListDevices(pArg1, pArg2, Flags);
-}
-FT_STATUS SerialOpen(int deviceNumber, FT_HANDLE *pHandle) {
-    return TheSerialLink().Open(deviceNumber, pHandle);
-}
-FT_STATUS SerialClose(FT_HANDLE ftHandle) { return TheSerialLink().Close(ftHandle); }
-FT_STATUS SerialResetDevice(FT_HANDLE ftHandle) { return TheSerialLink().ResetDevice(ftHandle); }
-FT_STATUS SerialSetTimeouts(FT_HANDLE ftHandle, ULONG ReadTimeout, ULONG WriteTimeout) {
-    return TheSerialLink().SetTimeouts(ftHandle, ReadTimeout, WriteTimeout);
-}
-FT_STATUS SerialGetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes) {
-    return TheSerialLink().GetQueueStatus(ftHandle, dwRxBytes);
-}
-FT_STATUS SerialGetStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwTxBytes, DWORD *dwEventDWord) {
-    return TheSerialLink().GetStatus(ftHandle, dwRxBytes, dwTxBytes, dwEventDWord);
-}
-FT_STATUS SerialRead(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead, DWORD *lpBytesReturned) {
-    return TheSerialLink().Read(ftHandle, lpBuffer, dwBytesToRead, lpBytesReturned);
-}
-FT_STATUS SerialWrite(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite, DWORD *lpBytesWritten) {
-    return TheSerialLink().Write(ftHandle, lpBuffer, dwBytesToWrite, lpBytesWritten);
-}
-FT_STATUS SerialSetEventNotification(FT_HANDLE ftHandle, DWORD Mask, void *Param) {
-    return TheSerialLink().SetEventNotification(ftHandle, Mask, Param);
-}
-
-}  // namespace
-
-D2xxApi SerialD2xxApi() {
-    D2xxApi api;
-    api.FT_ListDevices = &SerialListDevices;
-    api.FT_Open = &SerialOpen;
-    api.FT_Close = &SerialClose;
-    api.FT_ResetDevice = &SerialResetDevice;
-    api.FT_SetTimeouts = &SerialSetTimeouts;
-    api.FT_GetQueueStatus = &SerialGetQueueStatus;
-    api.FT_GetStatus = &SerialGetStatus;
-    api.FT_Read = &SerialRead;
-    api.FT_Write = &SerialWrite;
-    api.FT_SetEventNotification = &SerialSetEventNotification;
-    return api;
-}
+D2xxApi SerialD2xxApi() { return D2xxTableFor<SerialLink, &TheSerialLink>(); }

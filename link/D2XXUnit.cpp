@@ -37,6 +37,7 @@ DWORD TrustedCount(FT_STATUS status, DWORD count, DWORD limit) {
 D2xxApi FtApi = kNoLibrary;
 
 void InstallD2xxApi(const D2xxApi &api) { FtApi = api; }
+D2xxApi NoLinkApi() { return kNoLibrary; }
 
 std::atomic<FT_HANDLE> LinkHandle{nullptr};
 int32_t DeviceIndex = 0;

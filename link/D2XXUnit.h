@@ -19,6 +19,8 @@
 // answers FT_DEVICE_NOT_FOUND or FT_INVALID_HANDLE. Every entry of an installed table must be set.
 extern D2xxApi FtApi;
 void InstallD2xxApi(const D2xxApi &api);
+// The table in force before any backend is installed.
+D2xxApi NoLinkApi();
 
 // ---- Module state ---------------------------------------------------------------------------------
 constexpr DWORD LinkBufferSize = 32768;

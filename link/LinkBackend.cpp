@@ -2,9 +2,11 @@
 
 #include "BackendSerial.h"
 #include "D2XXUnit.h"
-#include "SimAdapter.h"
 
 namespace {
+
+D2xxApi emulatorApi;
+void (*emulatorAfterInstall)() = nullptr;
 
 // Splits "kind:path" at the first colon; `hasPath` tells whether a colon was there at all.
 void SplitOption(std::string_view value, std::string_view &kind, std::string_view &path, bool &hasPath) {
@@ -49,8 +51,12 @@ bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &wh
 bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
     switch (choice.kind) {
         case LinkKind::Sim:
-            InstallD2xxApi(SimD2xxApi());
-            TheSimAdapter().Plug();
+            if (emulatorApi.FT_Open == nullptr) {
+                why = "this program has no built-in emulator";
+                return false;
+            }
+            InstallD2xxApi(emulatorApi);
+            if (emulatorAfterInstall) emulatorAfterInstall();
             return true;
         case LinkKind::D2xx:
         case LinkKind::Auto: {
@@ -76,4 +82,9 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
     }
     why = "unknown link kind";
     return false;
+}
+
+void ProvideEmulatorBackend(const D2xxApi &api, void (*afterInstall)()) {
+    emulatorApi = api;
+    emulatorAfterInstall = afterInstall;
 }

@@ -37,9 +37,10 @@ bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &wh
 // as it was.
 bool InstallLinkBackend(const LinkChoice &choice, std::string &why);
 
-// The table that forwards every call to TheSimAdapter(). Its FT_SetEventNotification takes the receive
-// event (an RxEventObject) like the others and hands the emulator a sink that sets it.
-D2xxApi SimD2xxApi();
+// The built-in emulator lives outside the link. A program that offers --link=sim hands its table over here
+// before InstallLinkBackend, with what to do once it is installed (plug the emulated adapter in); without
+// it, --link=sim fails to install and says so.
+void ProvideEmulatorBackend(const D2xxApi &api, void (*afterInstall)());
 
 // Loads the vendor's library (`path`, or DefaultD2xxLibrary when empty) with dlopen and looks up the ten
 // functions. The library then stays loaded for the rest of the process. On failure returns false with a

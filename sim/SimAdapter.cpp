@@ -81,7 +81,7 @@ SimAdapter::HandleState SimAdapter::StateOf(FT_HANDLE handle) const {
 }
 
 void SimAdapter::DropHandleLocked() {
-    sink_ = nullptr;
+    event_ = nullptr;
     readTimeout_ = DefaultTimeout;
     writeTimeout_ = DefaultTimeout;
 }
@@ -105,12 +105,12 @@ void SimAdapter::DeliverToFirmware() {
 
 void SimAdapter::SignalHost() {
     std::lock_guard signal(signalMutex_);
-    SimEventSink *sink;
+    RxEventObject *event;
     {
         std::lock_guard lock(mutex_);
-        sink = sink_;
+        event = event_;
     }
-    if (sink) sink->Signal();
+    if (event) event->Set();
 }
 
 // ---- The D2XX side ---------------------------------------------------------------------------------
@@ -261,7 +261,7 @@ FT_STATUS SimAdapter::SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, void 
     std::lock_guard lock(mutex_);
     const HandleState state = StateOf(ftHandle);
     if (state != HandleState::Open) return StatusFor(state);
-    sink_ = (Mask & FT_EVENT_RXCHAR) != 0 ? static_cast<SimEventSink *>(Param) : nullptr;
+    event_ = (Mask & FT_EVENT_RXCHAR) != 0 ? static_cast<RxEventObject *>(Param) : nullptr;
     return FT_OK;
 }
 

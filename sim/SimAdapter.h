@@ -26,9 +26,11 @@
 //    Opening and closing leave them as they are.
 //  - FT_GetStatus: rx = bytes waiting for the host, tx = bytes the adapter has not taken yet, event = 0.
 //  - FT_SetEventNotification works on an open handle only (on any other it answers FT_INVALID_HANDLE and
-//    stores nothing), and the registration ends with the handle. Param must be a SimEventSink*
-//    converted to void*; with FT_EVENT_RXCHAR in the mask its Signal() is called whenever bytes arrive
-//    for the host. Mask 0 or a null Param removes the registration.
+//    stores nothing), and the registration ends with the handle. Param is the receive event (an
+//    RxEventObject*, as for every backend); with FT_EVENT_RXCHAR in the mask it is set whenever bytes
+//    arrive for the host. Mask 0 or a null Param removes the registration. The event is set on the thread
+//    that delivered the bytes, with no adapter lock held, while the registration is guarded: once
+//    FT_SetEventNotification, FT_Close or Unplug has returned, the old event is no longer touched.
 #pragma once
 
 #include <array>
@@ -40,22 +42,11 @@
 #include <mutex>
 
 #include "D2xxTypes.h"
+#include "RxEvent.h"
 #include "SimPipe.h"
 
 class SimAdapter;
 
-// What FT_SetEventNotification's Param points to in the emulated library: the receive thread's wake-up.
-// Signal() is called on the thread that delivered the bytes, with no adapter lock held, but while the
-// registration is guarded: once FT_SetEventNotification, FT_Close or Unplug has returned, no Signal()
-// of the old registration is still running, so the sink may then be destroyed. Signal() must only
-// signal (set an event, post a message); it must not call back into the adapter.
-class SimEventSink {
-public:
-    virtual void Signal() = 0;
-
-protected:
-    ~SimEventSink() = default;
-};
 
 // The adapter's firmware, seen from the chip: it is handed every byte the host writes and answers with
 // SimAdapter::InjectToHost.
@@ -173,7 +164,7 @@ private:
     uintptr_t lostHandle_ = 0;  // the handle that was open when the adapter was unplugged, until closed
     std::chrono::milliseconds readTimeout_ = DefaultTimeout;
     std::chrono::milliseconds writeTimeout_ = DefaultTimeout;
-    SimEventSink *sink_ = nullptr;
+    RxEventObject *event_ = nullptr;  // the registered receive event
     SimFirmware *firmware_ = nullptr;
 
     SimPipe toHost_{PipeCapacity};

@@ -14,6 +14,7 @@
 #include "D2XXUnit.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
+#include "TraceLog.h"
 
 TfrmMain *frmMain = nullptr;
 
@@ -29,6 +30,7 @@ TfrmMain::TfrmMain(const WindowOptions &options, QWidget *parent) : QMainWindow(
     if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath() + "/";
     if (!dir.endsWith('/')) dir += '/';
     settingsPath_ = dir + "Brisklet.INI";
+    initializeOnFind_ = options.InitializeOnFind;
     BuildControls();
     WireControls();
     FormCreate();
@@ -36,6 +38,7 @@ TfrmMain::TfrmMain(const WindowOptions &options, QWidget *parent) : QMainWindow(
 
 TfrmMain::~TfrmMain() {
     StopReceiveThread();
+    DetachTraceLog();
     SetLinkErrorSink({});
     if (frmMain == this) frmMain = nullptr;
 }
@@ -127,6 +130,7 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         Timer1->stop();
         // The receive thread goes first, so that it makes no call on the handle closed below.
         StopReceiveThread();
+        DetachTraceLog();
         FormClose();
         // The link is closed now. A command sequence may still be waiting inside Delay when the window
         // closes; with the adapter marked absent its remaining commands send nothing, and neither they
@@ -134,4 +138,20 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         DevicePresent.store(false);
     }
     event->accept();
+}
+
+void TfrmMain::AttachTraceLog(std::unique_ptr<TraceLog> log) {
+    DetachTraceLog();
+    if (!log) return;
+    traceLog_ = std::move(log);
+    AddPumpConsumer(traceLog_.get());
+}
+
+// After the receive thread has stopped (or between two pumps: the gate is taken): what is buffered is
+// written and the file closed.
+void TfrmMain::DetachTraceLog() {
+    if (!traceLog_) return;
+    RemovePumpConsumer(traceLog_.get());
+    traceLog_->Close();
+    traceLog_.reset();
 }

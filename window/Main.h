@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ReceivePump.h"  // PauseState
@@ -25,9 +26,14 @@ class QTimer;
 class QToolButton;
 
 
+class TraceLog;
+
 struct WindowOptions {
     // Folder holding Brisklet.INI, with its trailing separator; empty: the executable's folder.
     QString SettingsDir;
+    // Whenever the adapter is found (at start and after every replug), run the Initialize button's
+    // sequence with the controls as they stand.
+    bool InitializeOnFind = false;
 };
 
 class TfrmMain : public QMainWindow {
@@ -54,6 +60,9 @@ public:
     void FTReceiveFileExecute();  // the pump; receive thread or Ctrl+R
     void QueueLinkErrorLine(const std::string &line);  // any thread but the window's
     uint64_t ReceivePasses() const;  // passes of this window's receive thread so far
+    // Every frame the window counts also goes to `log` (an open trace log), from the next pump on; the
+    // window keeps it and closes it after the receive thread has stopped.
+    void AttachTraceLog(std::unique_ptr<TraceLog> log);
 
     // ---- Command encoder ----
     bool CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]);
@@ -141,10 +150,13 @@ private:
     void WireControls();   // Main.cpp: signals to handlers
     void StartReceiveThread();  // MainReceive.cpp: last step of window creation
     void StopReceiveThread();   // MainReceive.cpp: before the window goes away; safe to call twice
+    void DetachTraceLog();      // Main.cpp: safe to call twice
     void LoadSettings();        // MainSettings.cpp: steps 2..8 of start-up
     void SaveSettings();        // MainSettings.cpp: step 3 of closing, with the error box on failure
 
     QString settingsPath_;
+    bool initializeOnFind_ = false;
+    std::unique_ptr<TraceLog> traceLog_;
     bool shown_ = false;
     bool closed_ = false;
 };

@@ -1,5 +1,6 @@
 // The presence watch's view of the window: the caption and the three adapter-bound actions.
 #include <QAction>
+#include <QTimer>
 
 #include "Main.h"
 #include "PresenceWatch.h"
@@ -29,7 +30,16 @@ void TfrmMain::Timer1Timer() {
     // A tick never runs beside a receive pump: it waits for the pass under way (one read at most), as
     // if the timer had been switched off for the pump's duration, and the receive thread lets it in
     // before its next pass, so that a flood cannot starve the watch.
-    auto hold = EnterPumpGate();
-    WindowPresenceView view(*this);
-    PresenceTick(view);
+    const bool wasPresent = DevicePresent.load();
+    {
+        auto hold = EnterPumpGate();
+        WindowPresenceView view(*this);
+        PresenceTick(view);
+    }
+    // Found (at start or after a replug): the adapter has its power-on settings again. The sequence runs
+    // outside this tick, since its waits dispatch further ticks.
+    if (initializeOnFind_ && !wasPresent && DevicePresent.load())
+        QTimer::singleShot(0, this, [this] {
+            if (DevicePresent.load()) InitCanClick();  // lost again meanwhile: no warning box for that
+        });
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "LinkBackend.h"
+#include "SimBackend.h"
 #include "LinkTestSupport.h"
 
 namespace {
@@ -48,8 +49,12 @@ TEST(LinkOption, ParsesEveryFormAndRefusesTheRest) {
 
 using LinkBackendInstall = LinkStateTest;
 
-TEST_F(LinkBackendInstall, SimPlugsTheEmulatedAdapterIn) {
+TEST_F(LinkBackendInstall, SimIsTheProvidedEmulatorAndPlugsItIn) {
     std::string why;
+    ProvideEmulatorBackend(D2xxApi{}, nullptr);
+    EXPECT_FALSE(InstallLinkBackend(LinkChoice{LinkKind::Sim, ""}, why));
+    EXPECT_NE(why.find("emulator"), std::string::npos) << why;
+    ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
     ASSERT_TRUE(InstallLinkBackend(LinkChoice{LinkKind::Sim, ""}, why)) << why;
     EXPECT_TRUE(TheSimAdapter().IsPlugged());
     DeviceCount = 0;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "RxEvent.h"
 #include "SimAdapter.h"
 
 namespace {
@@ -254,34 +255,32 @@ TEST_F(SimAdapterTest, NothingReachesTheHostWhileUnplugged) {
     EXPECT_EQ(sim->BytesToHost(), 2u);
 }
 
-struct CountingSink : SimEventSink {
-    std::atomic<int> signals{0};
-    void Signal() override { ++signals; }
-};
-
-TEST_F(SimAdapterTest, EventSinkIsSignalledOnlyWhileRegisteredOnTheOpenHandle) {
-    CountingSink sink;
-    void *param = static_cast<SimEventSink *>(&sink);
+TEST_F(SimAdapterTest, EventIsSetOnlyWhileRegisteredOnTheOpenHandle) {
+    RxEventObject event;
+    void *param = &event;
+    auto wasSet = [&] { return event.Wait(std::chrono::milliseconds(0)); };  // and resets it
     sim->Plug();
-    // Registered on the null handle, as the receive thread does before any open: refused, never signalled.
+    // Registered on the null handle: refused, never set.
     EXPECT_EQ(sim->SetEventNotification(nullptr, FT_EVENT_RXCHAR, param), FT_INVALID_HANDLE);
     Inject({1});
-    EXPECT_EQ(sink.signals.load(), 0);
+    EXPECT_FALSE(wasSet());
 
     FT_HANDLE handle = nullptr;
     ASSERT_EQ(sim->Open(0, &handle), FT_OK);
     ASSERT_EQ(sim->SetEventNotification(handle, FT_EVENT_RXCHAR, param), FT_OK);
     Inject({2, 3});
+    EXPECT_TRUE(wasSet());
     Inject({4});
-    EXPECT_EQ(sink.signals.load(), 2);
+    EXPECT_TRUE(wasSet());
+    EXPECT_FALSE(wasSet());
     ASSERT_EQ(sim->Close(handle), FT_OK);
     Inject({5});
-    EXPECT_EQ(sink.signals.load(), 2);
+    EXPECT_FALSE(wasSet());  // the registration ended with its handle
 
     ASSERT_EQ(sim->Open(0, &handle), FT_OK);
     ASSERT_EQ(sim->SetEventNotification(handle, 0, param), FT_OK);  // mask without RXCHAR
     Inject({6});
-    EXPECT_EQ(sink.signals.load(), 2);
+    EXPECT_FALSE(wasSet());
 }
 
 // Answers every byte the host writes with the byte plus one, and notes the power changes.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "LinkBackend.h"
+#include "SimBackend.h"
 #include "LinkTestSupport.h"
 
 namespace {

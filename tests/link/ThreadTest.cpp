@@ -8,6 +8,7 @@
 
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
+#include "SimBackend.h"
 #include "SimAdapter.h"
 #include "UnitThread.h"
 

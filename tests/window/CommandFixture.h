@@ -21,6 +21,7 @@
 #include "CommandLog.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
+#include "SimBackend.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"

@@ -12,6 +12,7 @@
 
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
+#include "SimBackend.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"

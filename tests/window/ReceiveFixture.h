@@ -15,6 +15,7 @@
 #include "D2XXUnit.h"
 #include "EmulatedFirmware.h"
 #include "LinkBackend.h"
+#include "SimBackend.h"
 #include "Main.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"

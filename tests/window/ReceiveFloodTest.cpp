@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ReceiveFixture.h"
+#include "SimBackend.h"
 #include "UnitThread.h"
 
 namespace {
