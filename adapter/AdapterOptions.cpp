@@ -11,7 +11,7 @@ CommandLine::Outcome ParseAdapterOptions(const QStringList &arguments, AdapterOp
             DefaultAdapterLinkPath +
             "\nStopping it (Ctrl+C, SIGTERM) unplugs the adapter; starting it again plugs it back in.");
     cli.AddValue({"link-path"}, "PATH",
-                 QStringLiteral("The stable name kept pointing at the pseudo-terminal\n(default %1).")
+                 QStringLiteral("The stable name kept pointing at the pseudo-terminal (default %1).")
                      .arg(QString::fromLatin1(DefaultAdapterLinkPath)),
                  [&parsed](const std::string &value, std::string &why) {
                      if (value.empty()) {
