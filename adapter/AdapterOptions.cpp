@@ -1,69 +1,29 @@
 #include "AdapterOptions.h"
 
-namespace {
+#include "CommonOptions.h"
 
-bool TakeValue(const std::string &arg, const char *name, std::string &value) {
-    const std::string prefix = std::string(name) + "=";
-    if (arg.rfind(prefix, 0) != 0) return false;
-    value = arg.substr(prefix.size());
-    return true;
-}
-
-}  // namespace
-
-AdapterOptions ParseAdapterOptions(const std::vector<std::string> &args) {
-    AdapterOptions o;
-    for (const std::string &a : args) {
-        std::string value;
-        if (a == "-h" || a == "--help") {
-            o.help = true;
-        } else if (a == "-v" || a == "--version") {
-            o.version = true;
-        } else if (TakeValue(a, "--link-path", value)) {
-            if (value.empty()) {
-                o.error = "--link-path needs a path";
-                return o;
-            }
-            o.linkPath = value;
-        } else if (TakeValue(a, "--traffic", value)) {
-            std::string why;
-            if (!ParseTrafficRates(value, o.rates, why)) {
-                o.error = why;
-                return o;
-            }
-            o.traffic = true;
-        } else if (TakeValue(a, "--bus", value)) {
-            if (value.empty()) {
-                o.error = "--bus needs a value such as virtualcan:can0";
-                return o;
-            }
-            o.bus = value;
-        } else {
-            o.error = "unknown option: " + a;
-            return o;
-        }
-    }
-    return o;
-}
-
-std::string AdapterHelpText() {
-    return std::string(
-               "Usage: brisklet-adapter [options]\n"
-               "Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link:\n"
-               "  brisklet --link=serial:") +
-           DefaultAdapterLinkPath +
-           "\n"
-           "Stopping it (Ctrl+C, SIGTERM) unplugs the adapter; starting it again plugs it back in.\n"
-           "\n"
-           "Options:\n"
-           "  --link-path=PATH   the stable name kept pointing at the pseudo-terminal\n"
-           "                     (default " +
-           DefaultAdapterLinkPath +
-           ")\n"
-           "  --traffic=RATES    what the adapter hears on its bus, per second,\n"
-           "                     e.g. frames=20,errors=1,stray=0.5,broken=0.5\n"
-           "  --bus=KIND:CHANNEL bridge to a CAN bus through Qt SerialBus, e.g. virtualcan:can0\n"
-           "                     or socketcan:can0\n"
-           "  -h, --help         show this text and exit\n"
-           "  -v, --version      show the version and exit\n";
+CommandLine::Outcome ParseAdapterOptions(const QStringList &arguments, AdapterOptions &options) {
+    AdapterOptions parsed;
+    CommandLine cli(
+        "brisklet-adapter",
+        std::string("Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link:\n"
+                    "  brisklet --link=serial:") +
+            DefaultAdapterLinkPath +
+            "\nStopping it (Ctrl+C, SIGTERM) unplugs the adapter; starting it again plugs it back in.");
+    cli.AddValue({"link-path"}, "PATH",
+                 QStringLiteral("The stable name kept pointing at the pseudo-terminal (default %1).")
+                     .arg(QString::fromLatin1(DefaultAdapterLinkPath)),
+                 [&parsed](const std::string &value, std::string &why) {
+                     if (value.empty()) {
+                         why = "the path is empty";
+                         return false;
+                     }
+                     parsed.linkPath = value;
+                     return true;
+                 });
+    AddTrafficOption(cli, parsed.rates, parsed.traffic);
+    AddBusOption(cli, parsed.bus, parsed.busGiven);
+    CommandLine::Outcome outcome = cli.Parse(arguments);
+    if (outcome.run) options = std::move(parsed);
+    return outcome;
 }

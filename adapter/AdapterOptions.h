@@ -1,9 +1,11 @@
 // The adapter emulator's command line. Parsed before anything is opened, so --help needs no terminal.
 #pragma once
 
+#include <QStringList>
 #include <string>
-#include <vector>
 
+#include "CanBusPort.h"
+#include "CommandLine.h"
 #include "EmulatedFirmware.h"
 
 constexpr const char *DefaultAdapterLinkPath = "/tmp/brisklet-adapter";
@@ -12,11 +14,9 @@ struct AdapterOptions {
     std::string linkPath = DefaultAdapterLinkPath;  // the stable name of the pseudo-terminal
     TrafficRates rates;                             // what the adapter hears on its bus
     bool traffic = false;                           // --traffic was given
-    std::string bus;                                // --bus=KIND:CHANNEL, empty: no real bus
-    bool help = false;
-    bool version = false;
-    std::string error;  // set when the command line cannot be used
+    BusChoice bus;                                  // with busGiven: the CAN bus to bridge to
+    bool busGiven = false;
 };
 
-AdapterOptions ParseAdapterOptions(const std::vector<std::string> &args);  // without the program name
-std::string AdapterHelpText();
+// `arguments` with the program first, as main() has them. `options` is complete when the outcome says run.
+CommandLine::Outcome ParseAdapterOptions(const QStringList &arguments, AdapterOptions &options);

@@ -8,15 +8,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "AdapterOptions.h"
-#include "BriskletVersion.h"
-#include "EmulatedFirmware.h"
 #include "PtyBridge.h"
 #include "PtyPort.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
+#include "EmulatedFirmware.h"
 
 namespace {
 
@@ -34,33 +32,20 @@ sigset_t StopSignals() {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const AdapterOptions options = ParseAdapterOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!options.error.empty()) {
-        std::fprintf(stderr, "brisklet-adapter: %s\n\n%s", options.error.c_str(), AdapterHelpText().c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(AdapterHelpText().c_str(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::puts("brisklet-adapter " BRISKLET_VERSION);
-        return 0;
-    }
-
-    BusChoice busChoice;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    AdapterOptions options;
+    int exitCode = 0;
+    if (!Proceed(ParseAdapterOptions(arguments, options), exitCode)) return exitCode;
     std::string why;
-    if (!options.bus.empty() && !ParseBusOption(options.bus, busChoice, why)) {
-        std::fprintf(stderr, "brisklet-adapter: %s\n", why.c_str());
-        return 2;
-    }
 
     const sigset_t stopSignals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any thread exists, so all inherit it
 
     // Qt's CAN bus plugins need an application object; the bus device runs on a thread of its own, so
-    // the main thread never has to run Qt's event loop.
-    QCoreApplication app(argc, argv);
+    // the main thread never has to run Qt's event loop. It gets no arguments: they are all ours.
+    int appArgc = 1;
+    QCoreApplication app(appArgc, argv);
 
     PtyPort pty;
     if (!pty.Open(why)) {
@@ -83,8 +68,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::unique_ptr<QtCanBusPort> bus;
-    if (!options.bus.empty()) {
-        bus = std::make_unique<QtCanBusPort>(busChoice);
+    if (options.busGiven) {
+        bus = std::make_unique<QtCanBusPort>(options.bus);
         if (!bus->Open(why)) {
             std::fprintf(stderr, "brisklet-adapter: %s\n", why.c_str());
             name.Remove();

@@ -1,17 +1,24 @@
-// Command-line options. Parsed before any window exists, so --help works without a display.
+// brisklet's command line. Parsed before any window exists, so --help and --version need no display.
 #pragma once
 
+#include <QStringList>
 #include <string>
 #include <vector>
 
+#include "CanBusPort.h"
+#include "CommandLine.h"
+#include "LinkBackend.h"
+#include "EmulatedFirmware.h"
+
 struct AppOptions {
-    std::string Link;     // value of --link, empty for "look for a real adapter"
-    std::string Bus;      // value of --bus: a CAN bus the emulated adapter is bridged to
-    std::string Traffic;  // value of --traffic: what the emulated adapter receives from its bus
-    bool Help = false;
-    bool Version = false;
-    std::string Error;  // set when the command line cannot be used
+    LinkChoice link;  // Auto unless --link names one
+    BusChoice bus;    // with `busGiven`: the CAN bus the emulated adapter is bridged to
+    bool busGiven = false;
+    TrafficRates traffic;  // with `trafficGiven`: what the emulated adapter hears on its bus
+    bool trafficGiven = false;
+    std::vector<std::string> qtArguments;  // the program and Qt's own options, for QApplication
+    bool platformGiven = false;            // -platform was among them
 };
 
-AppOptions ParseAppOptions(const std::vector<std::string> &args);  // args without the program name
-std::string HelpText();
+// `arguments` with the program first, as main() has them. `options` is complete when the outcome says run.
+CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &options);

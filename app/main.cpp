@@ -1,20 +1,28 @@
 #include "Main.h"
 
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "BriskletVersion.h"
+#include "AppIcon.h"
+#include "BriskletBuild.h"
 #include "CanBusPort.h"
-#include "EmulatedFirmware.h"
+#include "CommandLine.h"
 #include "LinkBackend.h"
 #include "Options.h"
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "EmulatedFirmware.h"
 
 namespace {
 
@@ -23,74 +31,61 @@ bool HaveDisplay() {
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// A desktop session ends its programs with SIGTERM, a terminal with SIGHUP or Ctrl+C: each closes the window
+// as the operator would, so the link is closed and the settings are written. The signals are blocked in
+// every thread from the start and read from a signalfd on the window thread, so one that comes early
+// waits until the window is there to close.
+sigset_t CloseSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const AppOptions options = ParseAppOptions(args);
-    if (!options.Error.empty()) {
-        std::fprintf(stderr, "brisklet: %s\n\n%s", options.Error.c_str(), HelpText().c_str());
-        return 2;
-    }
-    if (options.Help) {
-        std::fputs(HelpText().c_str(), stdout);
-        return 0;
-    }
-    if (options.Version) {
-        std::puts("Brisklet " BRISKLET_VERSION);
-        return 0;
-    }
-    if (!HaveDisplay()) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    AppOptions options;
+    int exitCode = 0;
+    if (!Proceed(ParseAppOptions(arguments, options), exitCode)) return exitCode;
+    if (!options.platformGiven && !HaveDisplay()) {
         std::fputs(
             "brisklet: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-            "Run it in a desktop session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen.\n",
+            "Run it in a desktop session, under xvfb-run, or with -platform offscreen.\n",
             stderr);
         return 2;
     }
 
-    LinkChoice choice;
+    const sigset_t closeSignals = CloseSignals();
+    pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);  // before any thread exists, so all inherit it
+
     std::string why;
-    if (!ParseLinkOption(options.Link, choice, why)) {
-        std::fprintf(stderr, "brisklet: %s\n", why.c_str());
-        return 2;
-    }
-    BusChoice busChoice;
-    if (!options.Bus.empty()) {
-        if (choice.kind != LinkKind::Sim) {
-            std::fputs("brisklet: --bus needs --link=sim (brisklet-adapter takes --bus as well)\n", stderr);
-            return 2;
-        }
-        if (!ParseBusOption(options.Bus, busChoice, why)) {
-            std::fprintf(stderr, "brisklet: %s\n", why.c_str());
-            return 2;
-        }
-    }
-    TrafficRates rates;
-    if (!options.Traffic.empty()) {
-        if (choice.kind != LinkKind::Sim) {
-            std::fputs("brisklet: --traffic needs --link=sim\n", stderr);
-            return 2;
-        }
-        if (!ParseTrafficRates(options.Traffic, rates, why)) {
-            std::fprintf(stderr, "brisklet: %s\n", why.c_str());
-            return 2;
-        }
-    }
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
-    const bool linked = InstallLinkBackend(choice, why);
+    const bool linked = InstallLinkBackend(options.link, why);
     if (!linked) std::fprintf(stderr, "brisklet: %s\n", why.c_str());
     // The emulated adapter answers commands and, when asked, hears traffic on its bus.
     std::unique_ptr<EmulatedFirmware> firmware;
-    if (linked && choice.kind == LinkKind::Sim) {
+    if (linked && options.link.kind == LinkKind::Sim) {
         firmware = std::make_unique<EmulatedFirmware>(TheSimAdapter());
         TheSimAdapter().SetFirmware(firmware.get());
-        if (!options.Traffic.empty()) firmware->StartGenerator(rates);
+        if (options.trafficGiven) firmware->StartGenerator(options.traffic);
     }
 
-    QApplication app(argc, argv);
+    // QApplication sees Qt's own options only; it keeps argc and argv for its whole life.
+    std::vector<char *> qtArgv;
+    for (std::string &arg : options.qtArguments) qtArgv.push_back(arg.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgv.size()) - 1;
+    QApplication app(qtArgc, qtArgv.data());
+    QGuiApplication::setDesktopFileName(QStringLiteral(BRISKLET_DESKTOP_ID));
+    QApplication::setWindowIcon(AppIcon());
     std::unique_ptr<QtCanBusPort> bus;
-    if (firmware && !options.Bus.empty()) {
-        bus = std::make_unique<QtCanBusPort>(busChoice);
+    if (firmware && options.busGiven) {
+        bus = std::make_unique<QtCanBusPort>(options.bus);
         if (!bus->Open(why)) {
             std::fprintf(stderr, "brisklet: %s\n", why.c_str());
             firmware->StopGenerator();
@@ -100,9 +95,25 @@ int main(int argc, char **argv) {
         firmware->AttachBus(bus.get());
     }
     TfrmMain window;
+    window.move(190, 112);
     window.show();
+    const int signalFd = signalfd(-1, &closeSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+    std::unique_ptr<QSocketNotifier> closeRequest;
+    if (signalFd >= 0) {
+        closeRequest = std::make_unique<QSocketNotifier>(signalFd, QSocketNotifier::Read);
+        QObject::connect(closeRequest.get(), &QSocketNotifier::activated, &window, [signalFd, &window] {
+            signalfd_siginfo info;
+            while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            }
+            window.close();
+        });
+    } else {
+        pthread_sigmask(SIG_UNBLOCK, &closeSignals, nullptr);  // the signals then end the program as usual
+    }
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
     const int rc = app.exec();
+    closeRequest.reset();
+    if (signalFd >= 0) close(signalFd);
     if (bus) {
         firmware->AttachBus(nullptr);
         bus->Close();

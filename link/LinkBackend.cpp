@@ -58,17 +58,23 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
             InstallD2xxApi(emulatorApi);
             if (emulatorAfterInstall) emulatorAfterInstall();
             return true;
-        case LinkKind::D2xx:
-        case LinkKind::Auto: {
+        case LinkKind::D2xx: {
             D2xxApi api;
-            std::string reason;
-            if (!LoadD2xxLibrary(choice.path, api, reason)) {
-                why = choice.kind == LinkKind::Auto ? "no adapter library found (" + reason +
-                                                          "); use --link=sim for the built-in emulator"
-                                                    : reason;
-                return false;
-            }
+            if (!LoadD2xxLibrary(choice.path, api, why)) return false;
             InstallD2xxApi(api);
+            return true;
+        }
+        case LinkKind::Auto: {
+            // The vendor's library where it is installed; otherwise the kernel's ftdi_sio driver, which
+            // needs nothing installed and finds an FTDI adapter whenever one is plugged in.
+            D2xxApi api;
+            std::string notFound;
+            if (LoadD2xxLibrary(choice.path, api, notFound)) {
+                InstallD2xxApi(api);
+                return true;
+            }
+            TheSerialLink().Configure(SerialSettings{});
+            InstallD2xxApi(SerialD2xxApi());
             return true;
         }
         case LinkKind::Serial: {

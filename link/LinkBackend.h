@@ -2,8 +2,8 @@
 // time, or a serial port (a tty of the kernel's ftdi_sio driver, or any tty such as a pseudo-terminal).
 //
 // The value of the command line's --link= option:
-//   "" or "auto"   the vendor's library if it loads; otherwise installing fails and says so (there is no
-//                  quiet fall-back to the emulator: an operator must know that no adapter can be reached)
+//   "" or "auto"   the vendor's library where it loads ("libftd2xx.so", or `path` when set), otherwise
+//                  the serial link on the first FTDI ttyUSB (never the emulator)
 //   "sim"          the emulated adapter, plugged in from the start
 //   "d2xx"         the vendor's library, found by the system's loader as "libftd2xx.so"
 //   "d2xx:PATH"    the vendor's library at PATH

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <random>
 
 #include "Commands.h"
@@ -17,6 +18,10 @@ constexpr uint32_t MsPerDay = 24u * 60 * 60 * 1000;
 
 bool ParseTrafficRates(std::string_view text, TrafficRates &rates, std::string &why) {
     TrafficRates parsed = rates;
+    if (text.empty()) {
+        why = "traffic: no rates given (e.g. frames=20,errors=1)";
+        return false;
+    }
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
@@ -29,8 +34,10 @@ bool ParseTrafficRates(std::string_view text, TrafficRates &rates, std::string &
         const std::string_view name = item.substr(0, eq), value = item.substr(eq + 1);
         double rate = 0;
         const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), rate);
-        if (ec != std::errc{} || end != value.data() + value.size() || rate < 0) {
-            why = "traffic: bad rate \"" + std::string(value) + "\"";
+        if (ec != std::errc{} || end != value.data() + value.size() || !std::isfinite(rate) ||
+            std::signbit(rate) || (rate != 0 && (rate < MinTrafficRate || rate > MaxTrafficRate))) {
+            why = "traffic: bad rate \"" + std::string(value) + "\" for " + std::string(name) +
+                  " (0 for none, or 0.01 to 1000000 per second)";
             return false;
         }
         if (name == "frames")

@@ -63,7 +63,10 @@
 
 struct Reassembly;
 
-// Rates per second of each kind of traffic; 0 switches a kind off.
+// Rates per second of each kind of traffic; 0 switches a kind off. A rate the parser accepts lies between
+// these two, so that its period (1 / rate) fits the clock and no thread floods or sleeps for ever.
+constexpr double MinTrafficRate = 0.01;
+constexpr double MaxTrafficRate = 1000000;
 struct TrafficRates {
     double canFrames = 0;
     double busErrors = 0;
@@ -71,7 +74,9 @@ struct TrafficRates {
     double brokenFrames = 0;
 };
 
-// Parses "frames=50,errors=2,stray=1,broken=1" (any subset, any order). False with a reason on a bad item.
+// Parses "frames=50,errors=2,stray=1,broken=1" (any subset, any order, at least one). False with a reason
+// naming the bad item on anything else: an unknown kind, or a rate that is neither 0 nor a number from
+// MinTrafficRate to MaxTrafficRate ("1e-10", "inf", "nan", "-1", "lots").
 bool ParseTrafficRates(std::string_view text, TrafficRates &rates, std::string &why);
 
 // A type 11 report stamped with the given time of day.

@@ -21,6 +21,7 @@
 #include <QValidator>
 #include <chrono>
 
+#include "AppIcon.h"
 #include "Glyphs.h"
 #include "IdCoding.h"
 #include "Main.h"
@@ -363,4 +364,9 @@ void TfrmMain::BuildControls() {
     StatusBar1->setGeometry(0, 387, 583, 25);
     StatusPanel0 = AddStatusPanel(StatusBar1, "StatusPanel0", 0, 442);
     StatusPanel1 = AddStatusPanel(StatusBar1, "StatusPanel1", 442 + 2, 200);
+
+    // The glyph buttons show no text: their hints name them for screen readers and UI tests.
+    for (QToolButton *button : {btnTransmit0, btnStop0, btnInit, btnPause, btnStop, btnClear, SpeedHelp})
+        button->setAccessibleName(button->toolTip());
+    setWindowIcon(AppIcon());
 }

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include "BackendSerial.h"
 #include "LinkBackend.h"
 #include "SimBackend.h"
 #include "LinkTestSupport.h"
@@ -73,18 +74,52 @@ TEST_F(LinkBackendInstall, D2xxWithAPathLoadsThatLibrary) {
     dlclose(standin);
 }
 
-TEST_F(LinkBackendInstall, AutoWithoutTheVendorLibraryFailsInsteadOfEmulating) {
+// Without --link: the vendor's library where it loads, otherwise the serial link; never the emulator.
+TEST_F(LinkBackendInstall, AutoTakesTheVendorLibraryWhereItLoadsElseTheSerialLink) {
+    struct Row {
+        const char *library;
+        bool vendor;
+    } const rows[] = {
+        {FTD2XX_STANDIN_PATH, true},
+        {"/nonexistent/libftd2xx.so", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.library);
+        FtApi = D2xxApi{};
+        std::string why;
+        ASSERT_TRUE(InstallLinkBackend(LinkChoice{LinkKind::Auto, row.library}, why)) << why;
+        if (row.vendor) {
+            void *standin = dlopen(FTD2XX_STANDIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+            ASSERT_NE(standin, nullptr);
+            EXPECT_EQ(reinterpret_cast<void *>(FtApi.FT_Open), dlsym(standin, "FT_Open"));
+            dlclose(standin);
+        } else {
+            EXPECT_EQ(FtApi.FT_Open, SerialD2xxApi().FT_Open);
+            EXPECT_EQ(FtApi.FT_Read, SerialD2xxApi().FT_Read);
+        }
+        EXPECT_FALSE(TheSimAdapter().IsPlugged());
+    }
+}
+
+TEST_F(LinkBackendInstall, NoLinkOptionUsesTheSerialLinkWhereTheVendorLibraryIsMissing) {
     if (void *vendor = dlopen(DefaultD2xxLibrary, RTLD_NOW | RTLD_LOCAL)) {
         dlclose(vendor);
         GTEST_SKIP() << "the vendor's library is installed here";
     }
+    LinkChoice choice{LinkKind::Sim, "x"};
+    std::string why;
+    ASSERT_TRUE(ParseLinkOption("", choice, why));
+    ASSERT_TRUE(InstallLinkBackend(choice, why)) << why;
+    EXPECT_EQ(FtApi.FT_Open, SerialD2xxApi().FT_Open);
+    EXPECT_FALSE(TheSimAdapter().IsPlugged());
+}
+
+TEST_F(LinkBackendInstall, D2xxNamingAMissingLibraryFailsAndSaysWhich) {
     const D2xxApi before = FtApi;
     std::string why;
-    EXPECT_FALSE(InstallLinkBackend(LinkChoice{}, why));
-    EXPECT_NE(why.find("no adapter library found"), std::string::npos) << why;
-    EXPECT_NE(why.find(DefaultD2xxLibrary), std::string::npos) << why;
+    EXPECT_FALSE(InstallLinkBackend(LinkChoice{LinkKind::D2xx, "/nonexistent/libftd2xx.so"}, why));
+    EXPECT_NE(why.find("/nonexistent/libftd2xx.so"), std::string::npos) << why;
     EXPECT_EQ(FtApi.FT_Open, before.FT_Open);
-    EXPECT_FALSE(TheSimAdapter().IsPlugged());
 }
 
 }  // namespace
