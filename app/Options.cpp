@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "CandumpLine.h"
 #include "CommonOptions.h"
 
 CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &options) {
@@ -8,6 +9,29 @@ CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &o
     AddLinkOption(cli, parsed.link);
     AddTrafficOption(cli, parsed.traffic, parsed.trafficGiven);
     AddBusOption(cli, parsed.bus, parsed.busGiven);
+    cli.AddValue({"log"}, "FILE",
+                 "append every CAN frame and bus error the window counts to FILE\n"
+                 "in the candump -l format (- for standard output)",
+                 [&](const std::string &v, std::string &why) {
+                     if (v.empty()) {
+                         why = "needs a file name (- for standard output)";
+                         return false;
+                     }
+                     parsed.log = v;
+                     return true;
+                 });
+    cli.AddValue({"log-name"}, "NAME", "the interface name in the log's lines (default brisklet0)",
+                 [&](const std::string &v, std::string &why) {
+                     if (!candump::ValidInterfaceName(v)) {
+                         why = "'" + v + "' is not an interface name (1 to 32 printable characters, no blanks)";
+                         return false;
+                     }
+                     parsed.logName = v;
+                     return true;
+                 });
+    cli.AddFlag({"initialize"},
+                "initialise the adapter whenever it is found (at start and after\n"
+                "every replug) with the window's settings, as the Initialize button does");
     cli.AddQtWindowOptions();
     cli.SetFooter(
         "--traffic and --bus need --link=sim; brisklet-adapter takes them for\n"
@@ -22,6 +46,7 @@ CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &o
                           " needs --link=sim (brisklet-adapter takes it for the serial link)");
     parsed.qtArguments = cli.QtArguments();
     parsed.platformGiven = cli.IsSet(QStringLiteral("platform"));
+    parsed.initialize = cli.IsSet(QStringLiteral("initialize"));
     options = std::move(parsed);
     return outcome;
 }

@@ -16,6 +16,9 @@ struct AppOptions {
     bool busGiven = false;
     TrafficRates traffic;  // with `trafficGiven`: what the emulated adapter hears on its bus
     bool trafficGiven = false;
+    std::string log;                     // --log: the trace log's file, "-" for standard output; empty: none
+    std::string logName = "brisklet0";   // --log-name: the interface field of its lines
+    bool initialize = false;             // --initialize: initialise the adapter whenever it is found
     std::vector<std::string> qtArguments;  // the program and Qt's own options, for QApplication
     bool platformGiven = false;            // -platform was among them
 };

@@ -22,6 +22,7 @@
 #include "QtCanBusPort.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "TraceLog.h"
 #include "EmulatedFirmware.h"
 
 namespace {
@@ -64,6 +65,21 @@ int main(int argc, char **argv) {
     pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);  // before any thread exists, so all inherit it
 
     std::string why;
+    std::unique_ptr<TraceLog> trace;
+    if (!options.log.empty()) {
+        TraceLogOptions traceOptions;
+        traceOptions.interfaceName = options.logName;
+        // On the receive thread, once: logging stops, the receive path goes on.
+        traceOptions.onError = [](const std::string &message) {
+            std::fprintf(stderr, "brisklet: %s\n", message.c_str());
+            if (frmMain) frmMain->QueueLinkErrorLine(message);
+        };
+        trace = std::make_unique<TraceLog>(traceOptions);
+        if (!trace->Open(options.log, why)) {
+            std::fprintf(stderr, "brisklet: --log=%s: %s\n", options.log.c_str(), why.c_str());
+            return 2;
+        }
+    }
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
     const bool linked = InstallLinkBackend(options.link, why);
     if (!linked) std::fprintf(stderr, "brisklet: %s\n", why.c_str());
@@ -94,8 +110,10 @@ int main(int argc, char **argv) {
         }
         firmware->AttachBus(bus.get());
     }
-    TfrmMain window;
-    window.move(190, 112);
+    WindowOptions windowOptions;
+    windowOptions.InitializeOnFind = options.initialize;
+    TfrmMain window(windowOptions);
+    if (trace) window.AttachTraceLog(std::move(trace));
     window.show();
     const int signalFd = signalfd(-1, &closeSignals, SFD_NONBLOCK | SFD_CLOEXEC);
     std::unique_ptr<QSocketNotifier> closeRequest;
