@@ -57,9 +57,8 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
             D2xxApi api;
             std::string reason;
             if (!LoadD2xxLibrary(choice.path, api, reason)) {
-                why = choice.kind == LinkKind::Auto ? "no adapter library found (" + reason +
-                                                          "); use --link=sim for the built-in emulator"
-                                                    : reason;
+                // The point first: the status line shows only the start of it.
+                why = "no usable D2XX library: use --link=serial for the kernel's ftdi_sio driver (" + reason + ")";
                 return false;
             }
             InstallD2xxApi(api);
@@ -76,4 +75,9 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
     }
     why = "unknown link kind";
     return false;
+}
+
+OpenProblem LinkOpenProblem() {
+    // Whatever filled the table last (a test may install one directly) decides.
+    return FtApi.FT_Open == SerialD2xxApi().FT_Open ? TheSerialLink().LastOpenProblem() : OpenProblem{};
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "BackendSerial.h"
 #include "D2xxTypes.h"
 
 enum class LinkKind { Auto, Sim, D2xx, Serial };
@@ -36,6 +37,10 @@ bool ParseLinkOption(std::string_view value, LinkChoice &choice, std::string &wh
 // thread starts. On failure returns false with a one-line reason for the operator, and FtApi is left
 // as it was.
 bool InstallLinkBackend(const LinkChoice &choice, std::string &why);
+
+// Why the installed backend's last attempt to open the adapter failed, in the operator's words; empty text
+// when it succeeded or the backend keeps no reason (the emulator, the vendor's library).
+OpenProblem LinkOpenProblem();
 
 // The table that forwards every call to TheSimAdapter().
 D2xxApi SimD2xxApi();

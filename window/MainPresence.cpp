@@ -1,6 +1,9 @@
-// The presence watch's view of the window: the caption and the three adapter-bound actions.
+// The presence watch's view of the window: the caption and the three adapter-bound actions; and why the
+// adapter cannot be opened, said once for each new reason on stderr and in the status line.
 #include <QAction>
+#include <cstdio>
 
+#include "LinkBackend.h"
 #include "Main.h"
 #include "PresenceWatch.h"
 #include "UnitThread.h"
@@ -32,4 +35,21 @@ void TfrmMain::Timer1Timer() {
     if (!hold.owns_lock()) return;
     WindowPresenceView view(*this);
     PresenceTick(view);
+    ReportOpenProblem();
+}
+
+void TfrmMain::ReportOpenProblem() {
+    if (DevicePresent.load()) {
+        everPresent_ = true;
+        shownProblem_.clear();
+        return;
+    }
+    OpenProblem problem = LinkOpenProblem();
+    // Once the adapter has been found, "nothing there" is what the title's "No Device Present" says.
+    if (problem.absent && everPresent_) problem.text.clear();
+    if (problem.text == shownProblem_) return;
+    shownProblem_ = problem.text;
+    if (problem.text.empty()) return;
+    std::fprintf(stderr, "brisklet: %s\n", problem.text.c_str());
+    ErrorMessages(QString::fromStdString(problem.text));
 }
