@@ -1,5 +1,20 @@
 #include "AdapterOptions.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+std::string DefaultAdapterLinkPath() {
+    const uid_t me = ::geteuid();
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat folder {};
+    if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &folder) == 0 && S_ISDIR(folder.st_mode) &&
+        folder.st_uid == me && (folder.st_mode & 077) == 0)
+        return std::string(runtime) + "/brisklet-adapter";
+    return "/tmp/brisklet-adapter-" + std::to_string(me);
+}
+
 namespace {
 
 bool TakeValue(const std::string &arg, const char *name, std::string &value) {
@@ -51,14 +66,14 @@ std::string AdapterHelpText() {
                "Usage: brisklet-adapter [options]\n"
                "Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link:\n"
                "  brisklet --link=serial:") +
-           DefaultAdapterLinkPath +
+           DefaultAdapterLinkPath() +
            "\n"
            "Stopping it (Ctrl+C, SIGTERM) unplugs the adapter; starting it again plugs it back in.\n"
            "\n"
            "Options:\n"
            "  --link-path=PATH   the stable name kept pointing at the pseudo-terminal\n"
            "                     (default " +
-           DefaultAdapterLinkPath +
+           DefaultAdapterLinkPath() +
            ")\n"
            "  --traffic=RATES    what the adapter hears on its bus, per second,\n"
            "                     e.g. frames=20,errors=1,stray=0.5,broken=0.5\n"
