@@ -106,6 +106,9 @@ bool ReadBoolean(const CSimpleIniA &ini, const char *section, const char *key, b
 enum class ReadResult { Ok, Failed, TooLarge };
 
 ReadResult ReadRegularFileAt(int dirFd, const std::string &name, std::string &text) {
+    // Looked at before it is opened: even a non-blocking open of a FIFO would release a waiting writer.
+    struct stat before {};
+    if (::fstatat(dirFd, name.c_str(), &before, 0) != 0 || !S_ISREG(before.st_mode)) return ReadResult::Failed;
     const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ReadResult::Failed;
     struct stat st {};

@@ -2,6 +2,8 @@
 // file too large to be ours is left alone, the temporary file is never more readable than the file, a
 // killed write leaves nothing behind for good, and the file is written only where no one else can swap it.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -115,6 +117,24 @@ TEST(SettingsSize, AFileOverOneMebibyteIsNeitherReadNorRewritten) {
     EXPECT_EQ(error, "Unable to write to " + folder.Ini() + "\n(it is larger than 1 MiB and is left as it is)");
     EXPECT_TRUE(Slurp(folder.Ini()) == text);
     EXPECT_EQ(folder.Entries(), QStringList{"Brisklet.INI"});
+}
+
+TEST(SettingsSize, AFifoInThePlaceOfTheFileIsNeverOpened) {
+    Folder folder;
+    ASSERT_EQ(::mkfifo(folder.Ini().c_str(), 0600), 0);
+    // Any open, even a non-blocking one for reading that would release a waiting writer, shows here.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, folder.Ini().c_str(), IN_OPEN), 0);
+    EXPECT_EQ(ReadSettingsFile(folder.Ini(), "/x/"), DefaultSettings("/x/"));
+    std::string error;
+    EXPECT_FALSE(WriteSettingsFile(folder.Ini(), Mine(), error));
+    alignas(inotify_event) char events[1024];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the FIFO was opened";
+    ::close(watch);
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.Ini().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 // ---- The temporary file ----
