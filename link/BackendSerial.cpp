@@ -380,10 +380,26 @@ OpenProblem SerialLink::CheckBeforeOpen(const std::string &path, const SerialSet
         return {false, path + ": permission denied; join the group " + group +
                            " (then log in again) or install the udev rule " + UdevRuleName + " (see README)"};
     }
+    {
+        std::lock_guard lock(mutex_);
+        if (RecentlyFoundFree(node)) return {};
+    }
     if (const pid_t owner = ControllingProcess(node.st_rdev, settings.procRoot); owner != 0)
         return {false, path + " is the terminal of a running program (process " + std::to_string(owner) +
                            "); not opened"};
+    std::lock_guard lock(mutex_);
+    foundFree_ = node;
+    foundFreeAt_ = Clock::now();
     return {};
+}
+
+bool SerialLink::RecentlyFoundFree(const struct stat &node) const {
+    constexpr std::chrono::seconds Fresh{1};
+    // A pseudo-terminal given out again keeps its number and inode but is made anew: its change time
+    // tells it apart.
+    return foundFreeAt_ != Clock::time_point{} && Clock::now() - foundFreeAt_ < Fresh &&
+           node.st_rdev == foundFree_.st_rdev && node.st_ino == foundFree_.st_ino &&
+           node.st_ctim.tv_sec == foundFree_.st_ctim.tv_sec && node.st_ctim.tv_nsec == foundFree_.st_ctim.tv_nsec;
 }
 
 FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {

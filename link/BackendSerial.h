@@ -134,9 +134,12 @@ private:
     void Release();
     void MarkLost() { lost_.store(true); }
     bool NodeChanged() const;  // lock held
-    // The checks made before a node is opened; empty when it may be opened. Not under the lock.
-    static OpenProblem CheckBeforeOpen(const std::string &path, const SerialSettings &settings,
-                                       struct stat &node);
+    // The checks made before a node is opened; empty when it may be opened. Called without the lock.
+    OpenProblem CheckBeforeOpen(const std::string &path, const SerialSettings &settings, struct stat &node);
+    // Whether this very node was found to be no process's controlling terminal within the last second
+    // (the search reads every process's status: a second window that finds the device busy tick after
+    // tick need not repeat it each time). Lock held.
+    bool RecentlyFoundFree(const struct stat &node) const;
     FT_STATUS Fail(FT_STATUS status, OpenProblem problem);  // lock held
 
     mutable std::mutex mutex_;
@@ -153,6 +156,8 @@ private:
     dev_t openDevice_ = 0;
     termios savedTio_{};  // the terminal's settings before we opened it, given back on close
     OpenProblem problem_;
+    struct stat foundFree_ {};  // the node last found to be no one's controlling terminal
+    Clock::time_point foundFreeAt_{};
     std::atomic<bool> lost_{false};
     std::atomic<uint32_t> readTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};
     std::atomic<uint32_t> writeTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};
