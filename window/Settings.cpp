@@ -151,13 +151,19 @@ bool WriteAll(int fd, const std::string &text) {
 std::mutex TempHookMutex;
 std::function<void(const std::string &)> TempHook;
 
-void CallTempHook(const std::string &tempPath) {
+// `folderFd`'s path is looked up only when a hook is set.
+void CallTempHook(int folderFd, const std::string &tempName) {
     std::function<void(const std::string &)> hook;
     {
         std::lock_guard lock(TempHookMutex);
         hook = TempHook;
     }
-    if (hook) hook(tempPath);
+    if (!hook) return;
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", folderFd);
+    char folder[PATH_MAX];
+    const ssize_t n = ::readlink(link, folder, sizeof folder - 1);
+    hook((n > 0 ? std::string(folder, static_cast<std::size_t>(n)) : std::string(".")) + "/" + tempName);
 }
 
 // ---- Where the file may be written ----------------------------------------------------------------
@@ -357,13 +363,7 @@ bool ReplaceFile(const std::string &path, const BriskletSettings &settings, std:
     if (fd < 0) return false;
     // The umask may have taken bits the old file had; an existing file keeps exactly its own.
     bool ok = !target.exists || ::fchmod(fd, mode) == 0;
-    if (ok) {
-        char shown[64];
-        std::snprintf(shown, sizeof shown, "/proc/self/fd/%d", folder);
-        char real[PATH_MAX];
-        const ssize_t n = ::readlink(shown, real, sizeof real - 1);
-        CallTempHook((n > 0 ? std::string(real, static_cast<std::size_t>(n)) : std::string(".")) + "/" + temp);
-    }
+    if (ok) CallTempHook(folder, temp);
     ok = ok && WriteAll(fd, text);
     if (ok && target.exists) {
         // The replacement keeps the old file's owner where we may set it.
