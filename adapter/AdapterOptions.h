@@ -13,9 +13,9 @@ std::string DefaultAdapterLinkPath();
 
 struct AdapterOptions {
     std::string linkPath = DefaultAdapterLinkPath();  // the stable name of the pseudo-terminal
-    TrafficRates rates;                             // what the adapter hears on its bus
-    bool traffic = false;                           // --traffic was given
-    std::string bus;                                // --bus=KIND:CHANNEL, empty: no real bus
+    TrafficRates rates;                               // what the adapter hears on its bus
+    bool traffic = false;                             // --traffic was given
+    std::string bus;                                  // --bus=KIND:CHANNEL, empty: no real bus
     bool help = false;
     bool version = false;
     std::string error;  // set when the command line cannot be used

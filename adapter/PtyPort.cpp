@@ -68,12 +68,14 @@ bool StableName::Lock(const std::string &lockPath, std::string &why) {
             ::close(fd);
             std::string holder(pid);
             while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
-            why = "another brisklet-adapter" + (holder.empty() ? std::string() : " (process " + holder + ")") +
+            why = "another brisklet-adapter" +
+                  (holder.empty() ? std::string() : " (process " + holder + ")") +
                   " is running under this name; choose another --link-path";
             return false;
         }
         struct stat named {};
-        if (::stat(lockPath.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev) {
+        if (::stat(lockPath.c_str(), &named) == 0 && named.st_ino == held.st_ino &&
+            named.st_dev == held.st_dev) {
             const std::string pid = std::to_string(::getpid()) + "\n";
             if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
                 // The pid only makes the message of a refused second adapter clearer.

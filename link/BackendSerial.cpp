@@ -5,8 +5,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -196,7 +196,8 @@ bool IsTerminalDevice(dev_t device, const std::string &procRoot) {
         if (type != "serial" && type != "pty:slave") continue;
         unsigned driverMajor = 0, low = 0, high = 0;
         const std::string_view majorText = fields[fields.size() - 3];
-        if (std::from_chars(majorText.data(), majorText.data() + majorText.size(), driverMajor).ec != std::errc{})
+        if (std::from_chars(majorText.data(), majorText.data() + majorText.size(), driverMajor).ec !=
+            std::errc{})
             continue;
         const auto dash = range.find('-');
         const std::string_view lowText = range.substr(0, dash);
@@ -242,7 +243,8 @@ pid_t ControllingProcess(dev_t device, const std::string &procRoot) {
             const auto space = rest.find(' ');
             const std::string_view value = rest.substr(0, space);
             rest.remove_prefix(space == std::string_view::npos ? rest.size() : space);
-            if (field == 7) ok = std::from_chars(value.data(), value.data() + value.size(), tty).ec == std::errc{};
+            if (field == 7)
+                ok = std::from_chars(value.data(), value.data() + value.size(), tty).ec == std::errc{};
         }
         if (!ok || tty <= 0) continue;
         // The kernel's encoding of a device number in this field.
@@ -399,7 +401,8 @@ bool SerialLink::RecentlyFoundFree(const struct stat &node) const {
     // tells it apart.
     return foundFreeAt_ != Clock::time_point{} && Clock::now() - foundFreeAt_ < Fresh &&
            node.st_rdev == foundFree_.st_rdev && node.st_ino == foundFree_.st_ino &&
-           node.st_ctim.tv_sec == foundFree_.st_ctim.tv_sec && node.st_ctim.tv_nsec == foundFree_.st_ctim.tv_nsec;
+           node.st_ctim.tv_sec == foundFree_.st_ctim.tv_sec &&
+           node.st_ctim.tv_nsec == foundFree_.st_ctim.tv_nsec;
 }
 
 FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
@@ -421,7 +424,8 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
         problem = CheckBeforeOpen(path, settings, node);
 
     std::lock_guard lock(mutex_);
-    if (!problem.text.empty()) return Fail(problem.absent ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED, problem);
+    if (!problem.text.empty())
+        return Fail(problem.absent ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED, problem);
     if (openHandle_ != 0) return FT_DEVICE_NOT_OPENED;
     speed_t speed;
     if (!BaudCode(settings_.baud, speed)) return FT_INVALID_PARAMETER;
@@ -431,7 +435,8 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
         const int error = errno;
         if (error == ENOENT || error == ENXIO || error == ENODEV)
             return Fail(FT_DEVICE_NOT_FOUND, {true, path + " does not exist"});
-        if (error == EBUSY) return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program"});
+        if (error == EBUSY)
+            return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program"});
         return Fail(FT_DEVICE_NOT_OPENED, {false, path + ": " + std::strerror(error)});
     }
     // Still the node that was checked, not one put in its place since.

@@ -58,7 +58,8 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
             std::string reason;
             if (!LoadD2xxLibrary(choice.path, api, reason)) {
                 // The point first: the status line shows only the start of it.
-                why = "no usable D2XX library: use --link=serial for the kernel's ftdi_sio driver (" + reason + ")";
+                why = "no usable D2XX library: use --link=serial for the kernel's ftdi_sio driver (" +
+                      reason + ")";
                 return false;
             }
             InstallD2xxApi(api);

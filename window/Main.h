@@ -155,7 +155,7 @@ private:
     QString settingsPath_;
     bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
     bool settingsInConfigFolder_ = false;
-    std::string shownProblem_;       // the open problem said last; empty: none, or the adapter is present
+    std::string shownProblem_;  // the open problem said last; empty: none, or the adapter is present
     bool everPresent_ = false;
     bool shown_ = false;
     bool closed_ = false;

@@ -2,13 +2,13 @@
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <cstdlib>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVariant>
+#include <cstdlib>
 
 #include "Main.h"
 #include "MessageBoxes.h"
@@ -50,8 +50,8 @@ QString TfrmMain::ChooseSettingsPath(const QString &settingsDir, bool &ownFolder
         // in a folder of one's own keeps them beside itself.
         const QString exe = ExecutableFolder();
         const bool writable = ::access(QFile::encodeName(exe).constData(), W_OK) == 0;
-        dir = FromFile(ChooseSettingsFolder(ToFile(exe), writable, std::getenv("XDG_CONFIG_HOME"),
-                                            std::getenv("HOME")));
+        dir = FromFile(
+            ChooseSettingsFolder(ToFile(exe), writable, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
         ownFolder = dir != exe;
     }
     if (!dir.endsWith('/')) dir += '/';
@@ -96,7 +96,8 @@ void TfrmMain::SaveSettings() {
 
     std::string error;
     // The user's configuration folder may not exist yet; the program's folder always does.
-    if (settingsInConfigFolder_) MakeSettingsFolder(ToFile(settingsPath_.left(settingsPath_.lastIndexOf('/') + 1)));
+    if (settingsInConfigFolder_)
+        MakeSettingsFolder(ToFile(settingsPath_.left(settingsPath_.lastIndexOf('/') + 1)));
     if (!WriteSettingsFile(ToFile(settingsPath_), settings, error))
         ShowMessageBox(this, BoxIcon::Error, "Brisklet", FromFile(error));
 }

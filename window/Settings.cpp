@@ -5,6 +5,7 @@
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -91,14 +92,15 @@ struct Line {
     std::size_t begin, end;  // the line's bytes, without its line break
     std::size_t next;        // where the following line begins
     enum Kind { Other, Section, Key } kind = Other;
-    std::string name;        // section or key name, trimmed
+    std::string name;  // section or key name, trimmed
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -153,7 +155,8 @@ std::vector<Line> SplitLines(std::string_view text, std::size_t from) {
 
 // Whether the text (which ends with a line break after `from`) ends with a line holding nothing but blanks.
 bool EndsWithBlankLine(const std::string &text, std::size_t from) {
-    std::size_t i = text.size() - (text.size() >= from + 2 && text.compare(text.size() - 2, 2, "\r\n") == 0 ? 2 : 1);
+    std::size_t i =
+        text.size() - (text.size() >= from + 2 && text.compare(text.size() - 2, 2, "\r\n") == 0 ? 2 : 1);
     while (i > from && IsBlank(text[i - 1])) --i;
     return i == from || text[i - 1] == '\n' || text[i - 1] == '\r';
 }
@@ -256,8 +259,8 @@ std::string ComposeSettingsText(std::string_view oldText, const BriskletSettings
     constexpr std::size_t None = std::size_t(-1);
     std::vector<std::size_t> keyLine(ours.size(), None);
     std::size_t insertAfter[2] = {None, None};  // [PATH], [CAN]
-    int blockOf = -1;    // which of our sections the current block is, -1 none
-    std::string current;  // the current section's name; keys before any section have ""
+    int blockOf = -1;                           // which of our sections the current block is, -1 none
+    std::string current;                        // the current section's name; keys before any section have ""
     bool seen[2] = {false, false};
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const Line &line = lines[i];
@@ -273,7 +276,8 @@ std::string ComposeSettingsText(std::string_view oldText, const BriskletSettings
         } else if (line.kind == Line::Key) {
             if (blockOf >= 0) insertAfter[blockOf] = i;
             for (std::size_t k = 0; k < ours.size(); ++k)
-                if (keyLine[k] == None && SameName(current, ours[k].section) && SameName(line.name, ours[k].key))
+                if (keyLine[k] == None && SameName(current, ours[k].section) &&
+                    SameName(line.name, ours[k].key))
                     keyLine[k] = i;
         }
     }

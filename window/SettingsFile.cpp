@@ -32,7 +32,8 @@ enum class ReadResult { Ok, Failed, TooLarge };
 ReadResult ReadRegularFileAt(int dirFd, const std::string &name, std::string &text) {
     // Looked at before it is opened: even a non-blocking open of a FIFO would release a waiting writer.
     struct stat before {};
-    if (::fstatat(dirFd, name.c_str(), &before, 0) != 0 || !S_ISREG(before.st_mode)) return ReadResult::Failed;
+    if (::fstatat(dirFd, name.c_str(), &before, 0) != 0 || !S_ISREG(before.st_mode))
+        return ReadResult::Failed;
     const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ReadResult::Failed;
     struct stat st {};
@@ -121,7 +122,8 @@ bool IsOwnGroup(gid_t gid) {
     char groupBuffer[16384];
     group gr{};
     group *found = nullptr;
-    if (::getgrgid_r(gid, &gr, groupBuffer, sizeof groupBuffer, &found) != 0 || found == nullptr) return false;
+    if (::getgrgid_r(gid, &gr, groupBuffer, sizeof groupBuffer, &found) != 0 || found == nullptr)
+        return false;
     if (name != found->gr_name) return false;
     for (char **member = found->gr_mem; member && *member; ++member)
         if (name != *member) return false;
@@ -216,7 +218,9 @@ bool TempPid(const std::string &entry, const std::string &name, pid_t &pid) {
     const std::string_view middle(entry.data() + prefix.size(), entry.size() - prefix.size() - suffix.size());
     const auto dot = middle.find('.');
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == middle.size()) return false;
-    const bool digits = std::all_of(middle.begin(), middle.end(), [](char c) { return c == '.' || std::isdigit(static_cast<unsigned char>(c)); });
+    const bool digits = std::all_of(middle.begin(), middle.end(), [](char c) {
+        return c == '.' || std::isdigit(static_cast<unsigned char>(c));
+    });
     if (!digits || middle.find('.', dot + 1) != std::string_view::npos) return false;
     long long value = 0;
     const auto [end, ec] = std::from_chars(middle.data(), middle.data() + dot, value);
@@ -281,7 +285,8 @@ bool ReplaceFile(const std::string &path, const BriskletSettings &settings, std:
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = "." + target.name + "." + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
-        fd = ::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777);
+        fd =
+            ::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777);
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;

@@ -173,7 +173,8 @@ TEST_F(TwoProcesses, TornOutDuringNoisyTrafficAndPluggedBackIn) {
     ASSERT_TRUE(TitleBecomes(TitleLost)) << w->windowTitle().toStdString();
     // Its name is left behind, pointing at a terminal number the next program may get: the window tells
     // it from a live one and leaves it alone.
-    const QString stale = linkPath + " is left over from a brisklet-adapter that is no longer running; not opened";
+    const QString stale =
+        linkPath + " is left over from a brisklet-adapter that is no longer running; not opened";
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->StatusPanel1->text() == stale; }, PresenceBoundMs))
         << w->StatusPanel1->text().toStdString();
     QTest::qWait(300);
@@ -322,7 +323,8 @@ TEST(AdapterProgram, DefaultNameIsPerUserAndNeverTakenOver) {
     first.setProcessEnvironment(env);
     first.start(AdapterProcess::Program(), {});
     ASSERT_TRUE(first.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return first.canReadLine() || first.state() != QProcess::Running; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return first.canReadLine() || first.state() != QProcess::Running; }, 5000));
     const QString slave = QString::fromLocal8Bit(first.readLine()).trimmed();
     EXPECT_EQ(QFileInfo(name).symLinkTarget(), slave);
     EXPECT_TRUE(QFileInfo::exists(name + ".lock"));

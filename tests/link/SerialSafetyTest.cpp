@@ -1,7 +1,7 @@
 // The serial link on a shared machine: it opens only a terminal that is safe to take, and says why not;
 // it never shares a device with a second window; it gives the terminal back as it found it.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -72,7 +72,8 @@ TEST_F(SerialSafety, WhatIsNotASerialTerminalIsNeverOpened) {
     std::ofstream(plain) << "data";
     ExpectRefused(plain, plain + " is not a serial terminal; not opened");
 
-    ExpectRefused(dir.path().toStdString(), dir.path().toStdString() + " is not a serial terminal; not opened");
+    ExpectRefused(dir.path().toStdString(),
+                  dir.path().toStdString() + " is not a serial terminal; not opened");
 
     const std::string missing = In("missing");
     ExpectRefused(missing, missing + " does not exist", true);
@@ -213,7 +214,8 @@ TEST_F(SerialSafety, PermissionDeniedNamesTheGroupAndTheUdevRule) {
     ::close(answer[1]);
     std::string text;
     char buffer[512];
-    for (ssize_t n; (n = ::read(answer[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(answer[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
     ::close(answer[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -272,9 +274,9 @@ TEST_F(SerialSafety, TerminalDriversFromProc) {
     const struct {
         unsigned major, minor;
         bool terminal;
-    } rows[] = {{188, 0, true},  {188, 511, true}, {188, 512, false}, {4, 64, true},  {4, 1, false},
-                {136, 7, true},  {128, 7, false},  {5, 0, false},     {5, 1, false},  {1, 3, false},
-                {166, 0, false}};
+    } rows[] = {{188, 0, true}, {188, 511, true}, {188, 512, false}, {4, 64, true},
+                {4, 1, false},  {136, 7, true},   {128, 7, false},   {5, 0, false},
+                {5, 1, false},  {1, 3, false},    {166, 0, false}};
     for (const auto &row : rows)
         EXPECT_EQ(IsTerminalDevice(makedev(row.major, row.minor), root), row.terminal)
             << row.major << ":" << row.minor;

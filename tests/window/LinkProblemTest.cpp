@@ -9,13 +9,13 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "../link/SerialPty.h"
 #include "BackendSerial.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
-#include "../link/SerialPty.h"
 #include "SimAdapter.h"
 
 namespace {

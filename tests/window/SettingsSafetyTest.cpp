@@ -1,8 +1,8 @@
 // Brisklet.INI on a shared machine and over the years: lines already in the file stay where they are, a
 // file too large to be ours is left alone, the temporary file is never more readable than the file, a
 // killed write leaves nothing behind for good, and the file is written only where no one else can swap it.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -71,12 +71,14 @@ INSTANTIATE_TEST_SUITE_P(
                  FullAfter + "[Other]\nA=1\n[can]\n; again\nTAG=9\n"},
         KeepCase{"IgnoredLinesAndBlanks", "junk line\n\n" + Full + "  \n[CAN\nnot a key\n",
                  "junk line\n\n" + FullAfter + "  \n[CAN\nnot a key\n"},
-        KeepCase{"MissingKeysFollowTheLastKeyOfTheirSection",
-                 "[CAN]\nSpeed=1\n; about the mask\n\n[PATH]\nIni=q\n# end\n",
-                 "[CAN]\nSpeed=3\nListening=0\nTag=7\nMask=0\n2.0A=1\n; about the mask\n\n[PATH]\nIni=\nFile=/b/\n"
-                 "# end\n"},
+        KeepCase{
+            "MissingKeysFollowTheLastKeyOfTheirSection",
+            "[CAN]\nSpeed=1\n; about the mask\n\n[PATH]\nIni=q\n# end\n",
+            "[CAN]\nSpeed=3\nListening=0\nTag=7\nMask=0\n2.0A=1\n; about the mask\n\n[PATH]\nIni=\nFile=/b/\n"
+            "# end\n"},
         KeepCase{"CrLfStaysCrLf", "[CAN]\r\nSpeed=1\r\n; c\r\n",
-                 "[CAN]\r\nSpeed=3\r\nListening=0\r\nTag=7\r\nMask=0\r\n2.0A=1\r\n; c\r\n\r\n[PATH]\r\nFile=/b/\r\n"
+                 "[CAN]\r\nSpeed=3\r\nListening=0\r\nTag=7\r\nMask=0\r\n2.0A=1\r\n; "
+                 "c\r\n\r\n[PATH]\r\nFile=/b/\r\n"
                  "Ini=\r\n"},
         KeepCase{"SignatureStays", "\xEF\xBB\xBF" + Full, "\xEF\xBB\xBF" + FullAfter},
         KeepCase{"LastLineWithoutBreak", "[CAN]\nSpeed=1",
@@ -89,7 +91,8 @@ public:
     std::string Dir() const { return dir_.path().toStdString() + "/"; }
     std::string Ini() const { return Dir() + "Brisklet.INI"; }
     QStringList Entries() const {
-        return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+        return QDir(dir_.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
     }
 
 private:
@@ -114,7 +117,8 @@ TEST(SettingsSize, AFileOverOneMebibyteIsNeitherReadNorRewritten) {
     EXPECT_TRUE(tooLarge);
     std::string error;
     EXPECT_FALSE(WriteSettingsFile(folder.Ini(), Mine(), error));
-    EXPECT_EQ(error, "Unable to write to " + folder.Ini() + "\n(it is larger than 1 MiB and is left as it is)");
+    EXPECT_EQ(error,
+              "Unable to write to " + folder.Ini() + "\n(it is larger than 1 MiB and is left as it is)");
     EXPECT_TRUE(Slurp(folder.Ini()) == text);
     EXPECT_EQ(folder.Entries(), QStringList{"Brisklet.INI"});
 }
@@ -157,9 +161,7 @@ TEST_P(SettingsTempMode, HasTheFinalModeBeforeItsFirstByte) {
     }
     struct stat seen {};
     bool called = false;
-    SetSettingsTempFileHook([&](const std::string &temp) {
-        called = ::stat(temp.c_str(), &seen) == 0;
-    });
+    SetSettingsTempFileHook([&](const std::string &temp) { called = ::stat(temp.c_str(), &seen) == 0; });
     const mode_t savedMask = ::umask(c.umask);
     std::string error;
     const bool ok = WriteSettingsFile(folder.Ini(), Mine(), error);
@@ -180,7 +182,9 @@ INSTANTIATE_TEST_SUITE_P(SettingsTemp, SettingsTempMode,
                                            ModeCase{"WiderThanTheUmask", 0666, 077, 0666},
                                            ModeCase{"NewFileFollowsTheUmask", -1, 077, 0600},
                                            ModeCase{"NewFileDefault", -1, 022, 0644}),
-                         [](const ::testing::TestParamInfo<ModeCase> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<ModeCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 pid_t DeadPid() {
     const pid_t child = ::fork();
@@ -194,7 +198,7 @@ TEST(SettingsTemp, StaleTemporaryFilesOfKilledWritesAreRemoved) {
     Spit(folder.Ini(), "[CAN]\nSpeed=1\n");
     const std::string dead = ".Brisklet.INI." + std::to_string(DeadPid()) + ".0.tmp";
     const std::string live = ".Brisklet.INI." + std::to_string(::getppid()) + ".4.tmp";  // its writer runs
-    const std::string old = ".Brisklet.INI." + std::to_string(::getppid()) + ".5.tmp";   // but not for an hour
+    const std::string old = ".Brisklet.INI." + std::to_string(::getppid()) + ".5.tmp";  // but not for an hour
     const std::string others[] = {".Other.INI.1.0.tmp", ".Brisklet.INI.x.0.tmp", "Brisklet.INI.1.0.tmp"};
     for (const std::string &name : {dead, live, old}) Spit(folder.Dir() + name, "[CAN]\nSpe");
     for (const std::string &name : others) Spit(folder.Dir() + name, "keep");
@@ -264,78 +268,97 @@ void Link(const std::string &to, const std::string &at, uid_t owner) {
     Must(::lchown(at.c_str(), owner, owner) == 0, "lchown");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SettingsSharedMachine, SettingsPlace,
-    ::testing::Values(
-        PlaceCase{"OwnFolder", [](auto &, auto &) {}, true, ""},
-        PlaceCase{"OwnFolderWithOwnGroupWriting",
-                  [](const std::string &dir, auto &) { ::chmod(dir.c_str(), 0775); }, true, ""},
-        PlaceCase{"FolderOthersWriteInto",
-                  [](const std::string &dir, auto &) {
-                      ::chmod(dir.c_str(), 0777);
-                      Spit(dir + "/Brisklet.INI", "[CAN]\nSpeed=1\n");
-                  },
-                  false, "other users may write into its folder"},
-        PlaceCase{"FolderAnotherGroupWritesInto",
-                  [](const std::string &dir, auto &) {
-                      Must(::chown(dir.c_str(), 0, Nobody) == 0, "chown");
-                      ::chmod(dir.c_str(), 0775);
-                  },
-                  false, "other users may write into its folder"},
-        PlaceCase{"FolderOfAnotherUser",
-                  [](const std::string &dir, auto &) { Must(::chown(dir.c_str(), Nobody, Nobody) == 0, "chown"); },
-                  false, "its folder belongs to another user"},
-        PlaceCase{"StickySharedFolderOwnFile",
-                  [](const std::string &dir, auto &) {
-                      ::chmod(dir.c_str(), 01777);
-                      Spit(dir + "/Brisklet.INI", "[CAN]\nSpeed=1\n");
-                  },
-                  true, ""},
-        PlaceCase{"StickySharedFolderNewFile", [](const std::string &dir, auto &) { ::chmod(dir.c_str(), 01777); },
-                  true, ""},
-        PlaceCase{"StickySharedFolderFileOfAnotherUser",
-                  [](const std::string &dir, auto &) {
-                      ::chmod(dir.c_str(), 01777);
-                      Spit(dir + "/Brisklet.INI", "[CAN]\nSpeed=1\n");
-                      Must(::chown((dir + "/Brisklet.INI").c_str(), Nobody, Nobody) == 0, "chown");
-                  },
-                  false, "it belongs to another user, in a folder other users may write into"},
-        // The attack: another user swaps the settings file for a link to the victim's start-up file.
-        PlaceCase{"StickySharedFolderLinkOfAnotherUser",
-                  [](const std::string &dir, const std::string &victim) {
-                      ::chmod(dir.c_str(), 01777);
-                      Link(victim, dir + "/Brisklet.INI", Nobody);
-                  },
-                  false, "it belongs to another user, in a folder other users may write into"},
-        PlaceCase{"LinkOfAnotherUserInOwnFolder",
-                  [](const std::string &dir, const std::string &victim) {
-                      Link(victim, dir + "/Brisklet.INI", Nobody);
-                  },
-                  false, "it is a link made by another user"},
-        PlaceCase{"OwnLinkToAFileOfAnotherUser",
-                  [](const std::string &dir, const std::string &victim) {
-                      Must(::chown(victim.c_str(), Nobody, Nobody) == 0, "chown");
-                      Link(victim, dir + "/Brisklet.INI", 0);
-                  },
-                  false, "it is a link to a file of another user"},
-        PlaceCase{"OwnLinkIntoAFolderOfAnotherUser",
-                  [](const std::string &dir, const std::string &victim) {
-                      const std::string far = victim.substr(0, victim.rfind('/'));
-                      Must(::chown(far.c_str(), Nobody, Nobody) == 0, "chown");
-                      Link(far + "/new.ini", dir + "/Brisklet.INI", 0);
-                  },
-                  false, "its folder belongs to another user"},
-        PlaceCase{"OwnLinkToOwnFile",
-                  [](const std::string &dir, const std::string &victim) {
-                      const std::string mine = victim.substr(0, victim.rfind('/')) + "/b.ini";
-                      Spit(mine, "[CAN]\nSpeed=1\n");
-                      Link(mine, dir + "/Brisklet.INI", 0);
-                  },
-                  true, ""},
-        PlaceCase{"OwnLinkToOwnFileNotThereYet",
-                  [](const std::string &dir, auto &) { Link("kept/b.ini", dir + "/Brisklet.INI", 0); ::mkdir((dir + "/kept").c_str(), 0700); },
-                  true, ""}),
-    [](const ::testing::TestParamInfo<PlaceCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SettingsSharedMachine, SettingsPlace,
+                         ::testing::
+                             Values(PlaceCase{"OwnFolder", [](auto &, auto &) {}, true, ""},
+                                    PlaceCase{
+                                        "OwnFolderWithOwnGroupWriting",
+                                        [](const std::string &dir, auto &) { ::chmod(dir.c_str(), 0775); },
+                                        true, ""},
+                                    PlaceCase{"FolderOthersWriteInto",
+                                              [](const std::string &dir, auto &) {
+                                                  ::chmod(dir.c_str(), 0777);
+                                                  Spit(dir + "/Brisklet.INI", "[CAN]\nSpeed=1\n");
+                                              },
+                                              false, "other users may write into its folder"},
+                                    PlaceCase{"FolderAnotherGroupWritesInto",
+                                              [](const std::string &dir, auto &) {
+                                                  Must(::chown(dir.c_str(), 0, Nobody) == 0, "chown");
+                                                  ::chmod(dir.c_str(), 0775);
+                                              },
+                                              false, "other users may write into its folder"},
+                                    PlaceCase{"FolderOfAnotherUser",
+                                              [](const std::string &dir, auto &) {
+                                                  Must(::chown(dir.c_str(), Nobody, Nobody) == 0, "chown");
+                                              },
+                                              false, "its folder belongs to another user"},
+                                    PlaceCase{"StickySharedFolderOwnFile",
+                                              [](const std::string &dir, auto &) {
+                                                  ::chmod(dir.c_str(), 01777);
+                                                  Spit(dir + "/Brisklet.INI", "[CAN]\nSpeed=1\n");
+                                              },
+                                              true, ""},
+                                    PlaceCase{
+                                        "StickySharedFolderNewFile",
+                                        [](const std::string &dir, auto &) { ::chmod(dir.c_str(), 01777); },
+                                        true, ""},
+                                    PlaceCase{
+                                        "StickySharedFolderFileOfAnotherUser",
+                                        [](const std::string &dir, auto &) {
+                                            ::chmod(dir.c_str(), 01777);
+                                            Spit(dir + "/Brisklet.INI", "[CAN]\nSpeed=1\n");
+                                            Must(
+                                                ::chown((dir + "/Brisklet.INI").c_str(), Nobody, Nobody) == 0,
+                                                "chown");
+                                        },
+                                        false,
+                                        "it belongs to another user, in a folder other users may write into"},
+                                    // The attack: another user swaps the settings file for a link to the
+                                    // victim's start-up file.
+                                    PlaceCase{
+                                        "StickySharedFolderLinkOfAnotherUser",
+                                        [](const std::string &dir, const std::string &victim) {
+                                            ::chmod(dir.c_str(), 01777);
+                                            Link(victim, dir + "/Brisklet.INI", Nobody);
+                                        },
+                                        false,
+                                        "it belongs to another user, in a folder other users may write into"},
+                                    PlaceCase{"LinkOfAnotherUserInOwnFolder",
+                                              [](const std::string &dir, const std::string &victim) {
+                                                  Link(victim, dir + "/Brisklet.INI", Nobody);
+                                              },
+                                              false, "it is a link made by another user"},
+                                    PlaceCase{"OwnLinkToAFileOfAnotherUser",
+                                              [](const std::string &dir, const std::string &victim) {
+                                                  Must(::chown(victim.c_str(), Nobody, Nobody) == 0, "chown");
+                                                  Link(victim, dir + "/Brisklet.INI", 0);
+                                              },
+                                              false, "it is a link to a file of another user"},
+                                    PlaceCase{"OwnLinkIntoAFolderOfAnotherUser",
+                                              [](const std::string &dir, const std::string &victim) {
+                                                  const std::string far = victim.substr(0, victim.rfind('/'));
+                                                  Must(::chown(far.c_str(), Nobody, Nobody) == 0, "chown");
+                                                  Link(far + "/new.ini", dir + "/Brisklet.INI", 0);
+                                              },
+                                              false, "its folder belongs to another user"},
+                                    PlaceCase{
+                                        "OwnLinkToOwnFile",
+                                        [](const std::string &dir, const std::string &victim) {
+                                            const std::string mine =
+                                                victim.substr(0, victim.rfind('/')) + "/b.ini";
+                                            Spit(mine, "[CAN]\nSpeed=1\n");
+                                            Link(mine, dir + "/Brisklet.INI", 0);
+                                        },
+                                        true, ""},
+                                    PlaceCase{"OwnLinkToOwnFileNotThereYet",
+                                              [](const std::string &dir, auto &) {
+                                                  Link("kept/b.ini", dir + "/Brisklet.INI", 0);
+                                                  ::mkdir((dir + "/kept").c_str(), 0700);
+                                              },
+                                              true, ""}),
+                         [](const ::testing::TestParamInfo<PlaceCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(SettingsPlace, OwnLinkKeepsLinkingToTheFileItMade) {
     Folder folder;
@@ -367,12 +390,14 @@ TEST_P(SettingsFolderChoice, BesideTheProgramOrInTheUsersConfiguration) {
 
 INSTANTIATE_TEST_SUITE_P(
     SettingsWhere, SettingsFolderChoice,
-    ::testing::Values(FolderCase{"WritableCopyKeepsThemBesideItself", true, "/x", "/home/u", "/opt/b/"},
-                      FolderCase{"InstalledUsesXdgConfigHome", false, "/home/u/.cfg/", "/home/u", "/home/u/.cfg/Brisklet/"},
-                      FolderCase{"InstalledWithoutXdgUsesDotConfig", false, nullptr, "/home/u", "/home/u/.config/Brisklet/"},
-                      FolderCase{"RelativeXdgDoesNotCount", false, "cfg", "/home/u", "/home/u/.config/Brisklet/"},
-                      FolderCase{"EmptyXdgDoesNotCount", false, "", "/home/u", "/home/u/.config/Brisklet/"},
-                      FolderCase{"NowhereElse", false, nullptr, nullptr, "/opt/b/"}),
+    ::testing::Values(
+        FolderCase{"WritableCopyKeepsThemBesideItself", true, "/x", "/home/u", "/opt/b/"},
+        FolderCase{"InstalledUsesXdgConfigHome", false, "/home/u/.cfg/", "/home/u", "/home/u/.cfg/Brisklet/"},
+        FolderCase{"InstalledWithoutXdgUsesDotConfig", false, nullptr, "/home/u",
+                   "/home/u/.config/Brisklet/"},
+        FolderCase{"RelativeXdgDoesNotCount", false, "cfg", "/home/u", "/home/u/.config/Brisklet/"},
+        FolderCase{"EmptyXdgDoesNotCount", false, "", "/home/u", "/home/u/.config/Brisklet/"},
+        FolderCase{"NowhereElse", false, nullptr, nullptr, "/opt/b/"}),
     [](const ::testing::TestParamInfo<FolderCase> &info) { return std::string(info.param.name); });
 
 TEST(SettingsWhere, ConfigurationFolderIsMadePrivate) {

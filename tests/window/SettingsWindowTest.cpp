@@ -1,12 +1,11 @@
 // Brisklet.INI through the real window: what start-up puts into the controls, and what closing writes.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
