@@ -1,7 +1,6 @@
 #include "PtyPort.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -62,7 +61,12 @@ bool StableName::Lock(const std::string &lockPath, std::string &why) {
             ::close(fd);
             return false;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // A write lock on the whole file, held by this open file description: it goes with the process
+        // however it ends, and Brisklet can ask about it without taking it.
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
             char pid[32] = {};
             [[maybe_unused]] const ssize_t n = ::pread(fd, pid, sizeof pid - 1, 0);
             ::close(fd);

@@ -148,10 +148,15 @@ bool AdapterLinkIsStale(const std::string &path) {
     const int fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat lock {};
-    // The running emulator holds an exclusive lock; a shared one is refused while it does.
+    // The running emulator holds a write lock on the whole file (an open file description lock, which
+    // goes with the process however it ends). Asking about it takes no lock, so an emulator starting
+    // at this moment never finds the file held by us.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
     const bool stale = ::fstat(fd, &lock) == 0 && S_ISREG(lock.st_mode) && lock.st_uid == link.st_uid &&
-                       ::flock(fd, LOCK_SH | LOCK_NB) == 0;
-    ::close(fd);  // lets go of the shared lock, if taken
+                       ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK;
+    ::close(fd);
     return stale;
 }
 

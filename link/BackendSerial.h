@@ -76,7 +76,8 @@ constexpr const char *UdevRuleName = "70-brisklet-ftdi.rules";
 std::string AdapterLockPath(const std::string &linkPath);
 
 // True when `path` is a symbolic link kept by an emulated adapter that is no longer running: its lock
-// file is there and no one holds it. A link without a lock file is not the emulator's and not stale.
+// file is there and no one holds a write lock on it (fcntl F_OFD_SETLK over the whole file). A link
+// without a lock file is not the emulator's and not stale.
 bool AdapterLinkIsStale(const std::string &path);
 
 // Whether the device numbers belong to a serial or pseudo-terminal (slave) driver, as listed in

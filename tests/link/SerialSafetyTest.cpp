@@ -240,8 +240,11 @@ TEST_F(SerialSafety, AStaleEmulatorLinkIsToldFromALiveOne) {
     EXPECT_TRUE(AdapterLinkIsStale(name));
     ExpectRefused(name, name + " is left over from a brisklet-adapter that is no longer running; not opened");
 
-    // A running emulator holds it.
-    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    // A running emulator holds it, as brisklet-adapter does.
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(lock, F_OFD_SETLK, &whole), 0);
     EXPECT_FALSE(AdapterLinkIsStale(name));
     SerialLink link({name});
     FT_HANDLE handle = nullptr;
