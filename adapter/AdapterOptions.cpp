@@ -8,11 +8,11 @@ CommandLine::Outcome ParseAdapterOptions(const QStringList &arguments, AdapterOp
         "brisklet-adapter",
         std::string("Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link:\n"
                     "  brisklet --link=serial:") +
-            DefaultAdapterLinkPath +
+            DefaultAdapterLinkPath() +
             "\nStopping it (Ctrl+C, SIGTERM) unplugs the adapter; starting it again plugs it back in.");
     cli.AddValue({"link-path"}, "PATH",
                  QStringLiteral("The stable name kept pointing at the pseudo-terminal (default %1).")
-                     .arg(QString::fromLatin1(DefaultAdapterLinkPath)),
+                     .arg(QString::fromStdString(DefaultAdapterLinkPath())),
                  [&parsed](const std::string &value, std::string &why) {
                      if (value.empty()) {
                          why = "the path is empty";

@@ -8,10 +8,13 @@
 #include "CommandLine.h"
 #include "EmulatedFirmware.h"
 
-constexpr const char *DefaultAdapterLinkPath = "/tmp/brisklet-adapter";
+// The stable name's default, one per user so that no one else can take it over or point it elsewhere:
+// $XDG_RUNTIME_DIR/brisklet-adapter where that folder is set, absolute and private to this user;
+// otherwise /tmp/brisklet-adapter-<uid>.
+std::string DefaultAdapterLinkPath();
 
 struct AdapterOptions {
-    std::string linkPath = DefaultAdapterLinkPath;  // the stable name of the pseudo-terminal
+    std::string linkPath = DefaultAdapterLinkPath();  // the stable name of the pseudo-terminal
     TrafficRates rates;                             // what the adapter hears on its bus
     bool traffic = false;                           // --traffic was given
     BusChoice bus;                                  // with busGiven: the CAN bus to bridge to

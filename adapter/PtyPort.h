@@ -21,16 +21,26 @@ private:
     std::string slavePath_;
 };
 
-// A symbolic link kept pointing at the pseudo-terminal while the adapter runs.
+// A symbolic link kept pointing at the pseudo-terminal while the adapter runs, and beside it a lock file
+// (the link's name + ".lock") locked for as long as the link is ours. The lock goes with the process
+// however it ends, so a running adapter's link is never taken over by a second one, and Brisklet tells a
+// link left behind by a killed adapter (its lock file free) from a live one.
 class StableName {
 public:
+    StableName() = default;
     ~StableName() { Remove(); }
+    StableName(const StableName &) = delete;
+    StableName &operator=(const StableName &) = delete;
 
-    // Points `link` at `target`, replacing an older symbolic link in one step (never a regular file).
+    // Locks, then points `link` at `target`, replacing an older symbolic link of this user's in one step
+    // (never a regular file, never another user's link, never the link of a running adapter).
     bool Point(const std::string &link, const std::string &target, std::string &why);
-    // Removes the link if it still points at our target (a later instance may have taken it over).
+    // Removes the link if it still points at our target, then the lock file.
     void Remove();
 
 private:
-    std::string link_, target_;
+    bool Lock(const std::string &lockPath, std::string &why);
+
+    std::string link_, target_, lockPath_;
+    int lockFd_ = -1;
 };

@@ -34,9 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         const BriskletSettings read = ParseSettingsText(text, Dir);
         FUZZ_CHECK(Clean(read.File) && Clean(read.Ini) && Clean(read.Tag) && Clean(read.Mask));
 
-        // Writes may tidy the layout a few times (the parser moves blank lines around comments and an
-        // empty "[]" section), but every one reads back the same and the text settles: nothing piles
-        // up close after close.
+        // Every write reads back the same and the text settles (a write changes only our keys' lines
+        // and adds missing ones): nothing piles up close after close.
         std::string file = text;
         bool settled = false;
         for (int write = 0; write < 5 && !settled; ++write) {

@@ -5,10 +5,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -136,6 +139,134 @@ std::string FindFtdiTty(const std::string &sysfsRoot, const std::string &devRoot
     return devRoot + "/" + found.front().second;
 }
 
+// ---- What may be opened ----------------------------------------------------------------------------
+
+std::string AdapterLockPath(const std::string &linkPath) { return linkPath + ".lock"; }
+
+bool AdapterLinkIsStale(const std::string &path) {
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return false;
+    const std::string lockPath = AdapterLockPath(path);
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat lock {};
+    // The running emulator holds a write lock on the whole file (an open file description lock, which
+    // goes with the process however it ends). Asking about it takes no lock, so an emulator starting
+    // at this moment never finds the file held by us.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    const bool stale = ::fstat(fd, &lock) == 0 && S_ISREG(lock.st_mode) && lock.st_uid == link.st_uid &&
+                       ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK;
+    ::close(fd);
+    return stale;
+}
+
+bool IsTerminalDevice(dev_t device, const std::string &procRoot) {
+    const unsigned major = ::major(device), minor = ::minor(device);
+    const std::string path = procRoot + "/tty/drivers";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // The usual numbers: pseudo-terminal slaves, ttyUSB, ttyACM, ttyS.
+        return (major >= 136 && major <= 143) || major == 188 || major == 166 || (major == 4 && minor >= 64);
+    }
+    char text[8192];
+    std::size_t size = 0;
+    for (ssize_t n; size < sizeof text - 1 && (n = ::read(fd, text + size, sizeof text - 1 - size)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        size += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    // Lines: name, node, major, minor or first-last, type. Only serial ports and pseudo-terminal slaves
+    // count: never /dev/tty, the console, the virtual consoles or a pseudo-terminal's master side.
+    const std::string_view all(text, size);
+    std::size_t start = 0;
+    while (start < all.size()) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string_view::npos) end = all.size();
+        std::vector<std::string_view> fields;
+        std::string_view line = all.substr(start, end - start);
+        while (!line.empty()) {
+            const auto first = line.find_first_not_of(' ');
+            if (first == std::string_view::npos) break;
+            line.remove_prefix(first);
+            const auto space = line.find(' ');
+            fields.push_back(line.substr(0, space));
+            line.remove_prefix(space == std::string_view::npos ? line.size() : space);
+        }
+        start = end + 1;
+        if (fields.size() < 5) continue;
+        const std::string_view type = fields.back(), range = fields[fields.size() - 2];
+        if (type != "serial" && type != "pty:slave") continue;
+        unsigned driverMajor = 0, low = 0, high = 0;
+        const std::string_view majorText = fields[fields.size() - 3];
+        if (std::from_chars(majorText.data(), majorText.data() + majorText.size(), driverMajor).ec !=
+            std::errc{})
+            continue;
+        const auto dash = range.find('-');
+        const std::string_view lowText = range.substr(0, dash);
+        if (std::from_chars(lowText.data(), lowText.data() + lowText.size(), low).ec != std::errc{}) continue;
+        high = low;
+        if (dash != std::string_view::npos) {
+            const std::string_view highText = range.substr(dash + 1);
+            if (std::from_chars(highText.data(), highText.data() + highText.size(), high).ec != std::errc{})
+                continue;
+        }
+        if (major == driverMajor && minor >= low && minor <= high) return true;
+    }
+    return false;
+}
+
+pid_t ControllingProcess(dev_t device, const std::string &procRoot) {
+    DIR *dir = ::opendir(procRoot.c_str());
+    if (dir == nullptr) return 0;
+    pid_t found = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        pid_t pid = 0;
+        const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (ec != std::errc{} || end != name.data() + name.size() || pid <= 0) continue;
+        const std::string path = procRoot + "/" + std::string(name) + "/stat";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char text[1024];
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n <= 0) continue;
+        // "pid (comm) state ppid pgrp session tty_nr ...": comm may hold blanks and brackets.
+        const std::string_view stat(text, static_cast<std::size_t>(n));
+        const auto bracket = stat.rfind(')');
+        if (bracket == std::string_view::npos) continue;
+        std::string_view rest = stat.substr(bracket + 1);
+        long long tty = 0;
+        bool ok = false;
+        for (int field = 3; field <= 7; ++field) {
+            const auto first = rest.find_first_not_of(' ');
+            if (first == std::string_view::npos) break;
+            rest.remove_prefix(first);
+            const auto space = rest.find(' ');
+            const std::string_view value = rest.substr(0, space);
+            rest.remove_prefix(space == std::string_view::npos ? rest.size() : space);
+            if (field == 7)
+                ok = std::from_chars(value.data(), value.data() + value.size(), tty).ec == std::errc{};
+        }
+        if (!ok || tty <= 0) continue;
+        // The kernel's encoding of a device number in this field.
+        const auto number = static_cast<unsigned long long>(tty);
+        const unsigned major = (number >> 8) & 0xFFF;
+        const unsigned minor = (number & 0xFF) | ((number >> 12) & 0xFFF00);
+        if (major == ::major(device) && minor == ::minor(device)) {
+            found = pid;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 // ---- The handle's claim on the descriptor -----------------------------------------------------------
 
 // Holds the descriptor for one call; Close waits for every Use to end before it closes the descriptor.
@@ -225,28 +356,113 @@ FT_STATUS SerialLink::ListDevices(void *pArg1, void *, DWORD Flags) {
     return FT_OK;
 }
 
+FT_STATUS SerialLink::Fail(FT_STATUS status, OpenProblem problem) {
+    problem_ = std::move(problem);
+    return status;
+}
+
+OpenProblem SerialLink::LastOpenProblem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
+OpenProblem SerialLink::CheckBeforeOpen(const std::string &path, const SerialSettings &settings,
+                                        struct stat &node) {
+    if (AdapterLinkIsStale(path))
+        return {false, path + " is left over from a brisklet-adapter that is no longer running; not opened"};
+    if (::stat(path.c_str(), &node) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return {true, path + " does not exist"};
+        if (errno == EACCES) return {false, path + ": permission denied (a folder on the way)"};
+        return {false, path + ": " + std::strerror(errno)};
+    }
+    if (!S_ISCHR(node.st_mode) || !IsTerminalDevice(node.st_rdev, settings.procRoot))
+        return {false, path + " is not a serial terminal; not opened"};
+    if (node.st_uid != ::geteuid() && node.st_uid != 0)
+        return {false, path + " is a terminal of another user; not opened"};
+    if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        std::string group = std::to_string(node.st_gid);
+        char buffer[4096];
+        struct group entry {};
+        struct group *found = nullptr;
+        if (::getgrgid_r(node.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+            group = found->gr_name;
+        return {false, path + ": permission denied; join the group " + group +
+                           " (then log in again) or install the udev rule " + UdevRuleName + " (see README)"};
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (RecentlyFoundFree(node)) return {};
+    }
+    if (const pid_t owner = ControllingProcess(node.st_rdev, settings.procRoot); owner != 0)
+        return {false, path + " is the terminal of a running program (process " + std::to_string(owner) +
+                           "); not opened"};
+    std::lock_guard lock(mutex_);
+    foundFree_ = node;
+    foundFreeAt_ = Clock::now();
+    return {};
+}
+
+bool SerialLink::RecentlyFoundFree(const struct stat &node) const {
+    constexpr std::chrono::seconds Fresh{1};
+    // A pseudo-terminal given out again keeps its number and inode but is made anew: its change time
+    // tells it apart.
+    return foundFreeAt_ != Clock::time_point{} && Clock::now() - foundFreeAt_ < Fresh &&
+           node.st_rdev == foundFree_.st_rdev && node.st_ino == foundFree_.st_ino &&
+           node.st_ctim.tv_sec == foundFree_.st_ctim.tv_sec &&
+           node.st_ctim.tv_nsec == foundFree_.st_ctim.tv_nsec;
+}
+
 FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     if (pHandle == nullptr) return FT_INVALID_PARAMETER;
     if (deviceNumber != 0) return FT_DEVICE_NOT_FOUND;
-    const std::string path = DevicePath();  // discovery reads sysfs: not under the lock
-    if (path.empty()) return FT_DEVICE_NOT_FOUND;
+    SerialSettings settings;
+    {
+        std::lock_guard lock(mutex_);
+        if (openHandle_ != 0) return FT_DEVICE_NOT_OPENED;
+        settings = settings_;
+    }
+    // Discovery and the checks read sysfs and procfs: not under the lock.
+    const std::string path = DevicePath();
+    struct stat node {};
+    OpenProblem problem;
+    if (path.empty())
+        problem = {true, "no FTDI tty found: no /dev/ttyUSB* of USB vendor 0403 bound to ftdi_sio"};
+    else
+        problem = CheckBeforeOpen(path, settings, node);
 
     std::lock_guard lock(mutex_);
+    if (!problem.text.empty())
+        return Fail(problem.absent ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED, problem);
     if (openHandle_ != 0) return FT_DEVICE_NOT_OPENED;
     speed_t speed;
     if (!BaudCode(settings_.baud, speed)) return FT_INVALID_PARAMETER;
 
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENXIO || errno == ENODEV ? FT_DEVICE_NOT_FOUND
-                                                                    : FT_DEVICE_NOT_OPENED;
-    struct stat node {};
-    termios tio{};
-    if (!::isatty(fd) || ::fstat(fd, &node) != 0 || ::ioctl(fd, TIOCEXCL) != 0 ||
-        ::tcgetattr(fd, &tio) != 0) {
-        CloseQuietly(fd);
-        return FT_DEVICE_NOT_OPENED;
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENXIO || error == ENODEV)
+            return Fail(FT_DEVICE_NOT_FOUND, {true, path + " does not exist"});
+        if (error == EBUSY)
+            return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program"});
+        return Fail(FT_DEVICE_NOT_OPENED, {false, path + ": " + std::strerror(error)});
     }
+    // Still the node that was checked, not one put in its place since.
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || opened.st_rdev != node.st_rdev || opened.st_ino != node.st_ino ||
+        !::isatty(fd)) {
+        CloseQuietly(fd);
+        return Fail(FT_DEVICE_NOT_OPENED, {false, path + " changed while it was being opened; not opened"});
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        CloseQuietly(fd);
+        return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program"});
+    }
+    termios tio{};
+    if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &tio) != 0) {
+        CloseQuietly(fd);
+        return Fail(FT_DEVICE_NOT_OPENED, {false, path + ": " + std::strerror(errno)});
+    }
+    const termios saved = tio;
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;  // a USB adapter has no carrier to wait for or hang up on
     tio.c_cflag &= ~(CSTOPB | CRTSCTS);
@@ -258,16 +474,20 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     ::cfsetospeed(&tio, speed);
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0 || wake < 0) {
+        ::tcsetattr(fd, TCSANOW, &saved);
         ::ioctl(fd, TIOCNXCL);
         CloseQuietly(fd);
         if (wake >= 0) ::close(wake);
-        return wake < 0 ? FT_INSUFFICIENT_RESOURCES : FT_DEVICE_NOT_OPENED;
+        return Fail(wake < 0 ? FT_INSUFFICIENT_RESOURCES : FT_DEVICE_NOT_OPENED,
+                    {false, path + ": cannot set up the terminal"});
     }
 
     fd_ = fd;
     wakeFd_ = wake;
     openPath_ = path;
     openDevice_ = node.st_rdev;
+    savedTio_ = saved;
+    problem_ = {};
     closing_ = false;
     lost_.store(false);
     readTimeoutMs_.store(static_cast<uint32_t>(DefaultTimeout.count()));
@@ -295,7 +515,10 @@ FT_STATUS SerialLink::Close(FT_HANDLE ftHandle) {
         }
         notifier_.join();  // it never takes mutex_; the eventfd written above ends its poll
     }
+    // The terminal goes back as we found it (a hung-up one refuses, which does no harm).
+    ::tcsetattr(fd_, TCSANOW, &savedTio_);
     // Exclusivity outlives the descriptor on a pseudo-terminal: give it back, or the next open is refused.
+    // The advisory lock goes with the descriptor.
     ::ioctl(fd_, TIOCNXCL);
     CloseQuietly(fd_);
     CloseQuietly(wakeFd_);

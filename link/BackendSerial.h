@@ -9,10 +9,19 @@
 // What it keeps of the D2XX behaviour:
 //  - One device, number 0. FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) writes 1 while the device
 //    node exists, 0 otherwise.
-//  - FT_Open opens the node (O_NOCTTY, non-blocking), claims it exclusively (TIOCEXCL), puts it in raw
-//    mode 8N1 at the configured baud rate, ignoring modem lines. A second open while a handle is open
-//    answers FT_DEVICE_NOT_OPENED, as a busy device does; a missing node FT_DEVICE_NOT_FOUND. Every open
-//    hands out a new handle value, never null, so a stale handle is never mistaken for the open one.
+//  - FT_Open opens only a terminal that is safe to take, and checks that before it opens anything: a
+//    character device of a serial or pseudo-terminal driver, owned by this user or by the system (root),
+//    that is no process's controlling terminal, and that is not named by the link of an emulated adapter
+//    that is no longer running (see AdapterLinkIsStale). So a FIFO or a plain file is never opened (no
+//    writer waiting on a FIFO is released), nor a shell's terminal that happens to get the number a dead
+//    emulator had. It opens the node with O_NOCTTY, non-blocking, checks that it is still the node it
+//    looked at, takes an advisory lock (flock) and exclusive mode (TIOCEXCL) so that no second Brisklet
+//    (not even one run by root, whom TIOCEXCL does not stop) shares the device, keeps the terminal's
+//    settings and puts it in raw mode 8N1 at the configured baud rate, ignoring modem lines. FT_Close gives
+//    the terminal its settings back before it lets it go.
+//    A second open while a handle is open answers FT_DEVICE_NOT_OPENED, as a busy device does; a missing
+//    node FT_DEVICE_NOT_FOUND. Every open hands out a new handle value, never null, so a stale handle is
+//    never mistaken for the open one. Why the last open failed is kept for the operator (LastOpenProblem).
 //  - Once the tty has hung up (the adapter was pulled out, the emulator's pseudo-terminal was closed), or
 //    its node has vanished or now names another device, FT_GetQueueStatus answers FT_IO_ERROR, and so do
 //    reads, writes and the other calls on that handle, until it is closed.
@@ -29,7 +38,9 @@
 //    notification; closing the handle ends the thread.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <termios.h>
 
 #include <atomic>
 #include <chrono>
@@ -51,7 +62,35 @@ struct SerialSettings {
     uint32_t baud = DefaultSerialBaud;
     std::string sysfsRoot = "/sys";  // where discovery looks (tests point it at a fake tree)
     std::string devRoot = "/dev";    // where discovered nodes live
+    std::string procRoot = "/proc";  // where the terminal drivers and the processes' terminals are read
 };
+
+// Why an open failed, in the operator's words. `absent`: there was nothing to open (no adapter found,
+// no node), as opposed to a node that is there but cannot or must not be opened.
+struct OpenProblem {
+    bool absent = false;
+    std::string text;  // empty: the last open succeeded, or none was tried
+    bool operator==(const OpenProblem &) const = default;
+};
+
+// The udev rule shipped in packaging/udev/, named where access to the adapter is missing.
+constexpr const char *UdevRuleName = "70-brisklet-ftdi.rules";
+
+// The name of the lock file the emulator (brisklet-adapter) holds while it keeps `linkPath` pointing at
+// its terminal: linkPath + ".lock".
+std::string AdapterLockPath(const std::string &linkPath);
+
+// True when `path` is a symbolic link kept by an emulated adapter that is no longer running: its lock
+// file is there and no one holds a write lock on it (fcntl F_OFD_SETLK over the whole file). A link
+// without a lock file is not the emulator's and not stale.
+bool AdapterLinkIsStale(const std::string &path);
+
+// Whether the device numbers belong to a serial or pseudo-terminal (slave) driver, as listed in
+// <procRoot>/tty/drivers; where that cannot be read, by the usual device numbers.
+bool IsTerminalDevice(dev_t device, const std::string &procRoot);
+
+// The id of a process whose controlling terminal is `device`, from <procRoot>/<pid>/stat; 0 when none.
+pid_t ControllingProcess(dev_t device, const std::string &procRoot);
 
 // Parses what follows "serial:" on the command line: "PATH", "PATH@BAUD", "@BAUD" or "" (discover, at
 // the default rate). Only a suffix of digits after the last '@' is a rate, so paths holding '@' still work.
@@ -90,6 +129,8 @@ public:
     // The node the next open would use (discovery runs now when no path is configured); empty: none.
     std::string DevicePath() const;
     bool IsOpen() const;
+    // Why the last open failed; empty text after a successful one.
+    OpenProblem LastOpenProblem() const;
 
 private:
     class Use;  // one call's claim on the open descriptor
@@ -99,6 +140,13 @@ private:
     void Release();
     void MarkLost() { lost_.store(true); }
     bool NodeChanged() const;  // lock held
+    // The checks made before a node is opened; empty when it may be opened. Called without the lock.
+    OpenProblem CheckBeforeOpen(const std::string &path, const SerialSettings &settings, struct stat &node);
+    // Whether this very node was found to be no process's controlling terminal within the last second
+    // (the search reads every process's status: a second window that finds the device busy tick after
+    // tick need not repeat it each time). Lock held.
+    bool RecentlyFoundFree(const struct stat &node) const;
+    FT_STATUS Fail(FT_STATUS status, OpenProblem problem);  // lock held
 
     void Notify(int fd, int wakeFd);  // the notifier thread's body
 
@@ -114,6 +162,10 @@ private:
     bool closing_ = false;
     std::string openPath_;
     dev_t openDevice_ = 0;
+    termios savedTio_{};  // the terminal's settings before we opened it, given back on close
+    OpenProblem problem_;
+    struct stat foundFree_ {};  // the node last found to be no one's controlling terminal
+    Clock::time_point foundFreeAt_{};
     std::atomic<bool> lost_{false};
     std::atomic<uint32_t> readTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};
     // The receive event's notifier. rxEvent_ is what it sets (nullptr: nothing); readSeq_ counts reads

@@ -60,7 +60,13 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
             return true;
         case LinkKind::D2xx: {
             D2xxApi api;
-            if (!LoadD2xxLibrary(choice.path, api, why)) return false;
+            std::string reason;
+            if (!LoadD2xxLibrary(choice.path, api, reason)) {
+                // The point first: the status line shows only the start of it.
+                why = "no usable D2XX library: use --link=serial for the kernel's ftdi_sio driver (" + reason +
+                      ")";
+                return false;
+            }
             InstallD2xxApi(api);
             return true;
         }
@@ -93,4 +99,9 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why) {
 void ProvideEmulatorBackend(const D2xxApi &api, void (*afterInstall)()) {
     emulatorApi = api;
     emulatorAfterInstall = afterInstall;
+}
+
+OpenProblem LinkOpenProblem() {
+    // Whatever filled the table last (a test may install one directly) decides.
+    return FtApi.FT_Open == SerialD2xxApi().FT_Open ? TheSerialLink().LastOpenProblem() : OpenProblem{};
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "BackendSerial.h"
 #include "D2xxTypes.h"
 
 enum class LinkKind { Auto, Sim, D2xx, Serial };
@@ -41,6 +42,10 @@ bool InstallLinkBackend(const LinkChoice &choice, std::string &why);
 // before InstallLinkBackend, with what to do once it is installed (plug the emulated adapter in); without
 // it, --link=sim fails to install and says so.
 void ProvideEmulatorBackend(const D2xxApi &api, void (*afterInstall)());
+
+// Why the installed backend's last attempt to open the adapter failed, in the operator's words; empty text
+// when it succeeded or the backend keeps no reason (the emulator, the vendor's library).
+OpenProblem LinkOpenProblem();
 
 // Loads the vendor's library (`path`, or DefaultD2xxLibrary when empty) with dlopen and looks up the ten
 // functions. The library then stays loaded for the rest of the process. On failure returns false with a

@@ -26,10 +26,7 @@ const char *const WarningText =
 
 TfrmMain::TfrmMain(const WindowOptions &options, QWidget *parent) : QMainWindow(parent) {
     frmMain = this;
-    QString dir = options.SettingsDir;
-    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath() + "/";
-    if (!dir.endsWith('/')) dir += '/';
-    settingsPath_ = dir + "Brisklet.INI";
+    settingsPath_ = ChooseSettingsPath(options.SettingsDir, settingsInConfigFolder_);
     initializeOnFind_ = options.InitializeOnFind;
     BuildControls();
     WireControls();

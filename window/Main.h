@@ -29,7 +29,8 @@ class QToolButton;
 class TraceLog;
 
 struct WindowOptions {
-    // Folder holding Brisklet.INI, with its trailing separator; empty: the executable's folder.
+    // Folder holding Brisklet.INI, with its trailing separator; empty: the executable's folder, or where
+    // that is not writable, $XDG_CONFIG_HOME/Brisklet/ (default ~/.config/Brisklet/).
     QString SettingsDir;
     // Whenever the adapter is found (at start and after every replug), run the Initialize button's
     // sequence with the controls as they stand.
@@ -54,6 +55,9 @@ public:
 
     // ---- Presence watch ----
     void Timer1Timer();
+    // After a tick: when the adapter could not be opened and the reason is new, says it on stderr and in
+    // the status line. A missing adapter is said only until it has been found once.
+    void ReportOpenProblem();
 
     // ---- Receive thread and pump ----
     void ReceiveData();           // receive thread
@@ -154,9 +158,19 @@ private:
     void LoadSettings();        // MainSettings.cpp: steps 2..8 of start-up
     void SaveSettings();        // MainSettings.cpp: step 3 of closing, with the error box on failure
 
+    // MainSettings.cpp: where Brisklet.INI lives (WindowOptions::SettingsDir, else the program's folder
+    // where this user may write into it, else the user's own configuration folder).
+    // `ownFolder` tells that it is the user's configuration folder, made at close where it is missing.
+    static QString ChooseSettingsPath(const QString &settingsDir, bool &ownFolder);
+    static QString ExecutableFolder();
+
     QString settingsPath_;
     bool initializeOnFind_ = false;
     std::unique_ptr<TraceLog> traceLog_;
+    bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
+    bool settingsInConfigFolder_ = false;
+    std::string shownProblem_;  // the open problem said last; empty: none, or the adapter is present
+    bool everPresent_ = false;
     bool shown_ = false;
     bool closed_ = false;
 };

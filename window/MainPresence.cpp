@@ -1,7 +1,10 @@
-// The presence watch's view of the window: the caption and the three adapter-bound actions.
+// The presence watch's view of the window: the caption and the three adapter-bound actions; and why the
+// adapter cannot be opened, said once for each new reason on stderr and in the status line.
 #include <QAction>
 #include <QTimer>
+#include <cstdio>
 
+#include "LinkBackend.h"
 #include "Main.h"
 #include "PresenceWatch.h"
 #include "ReceivePump.h"
@@ -36,10 +39,27 @@ void TfrmMain::Timer1Timer() {
         WindowPresenceView view(*this);
         PresenceTick(view);
     }
+    ReportOpenProblem();
     // Found (at start or after a replug): the adapter has its power-on settings again. The sequence runs
     // outside this tick, since its waits dispatch further ticks.
     if (initializeOnFind_ && !wasPresent && DevicePresent.load())
         QTimer::singleShot(0, this, [this] {
             if (DevicePresent.load()) InitCanClick();  // lost again meanwhile: no warning box for that
         });
+}
+
+void TfrmMain::ReportOpenProblem() {
+    if (DevicePresent.load()) {
+        everPresent_ = true;
+        shownProblem_.clear();
+        return;
+    }
+    OpenProblem problem = LinkOpenProblem();
+    // Once the adapter has been found, "nothing there" is what the title's "No Device Present" says.
+    if (problem.absent && everPresent_) problem.text.clear();
+    if (problem.text == shownProblem_) return;
+    shownProblem_ = problem.text;
+    if (problem.text.empty()) return;
+    std::fprintf(stderr, "brisklet: %s\n", problem.text.c_str());
+    ErrorMessages(QString::fromStdString(problem.text));
 }

@@ -1,9 +1,14 @@
 // Brisklet.INI: read at start-up into the controls, written back at closing.
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVariant>
+#include <cstdlib>
 
 #include "Main.h"
 #include "MessageBoxes.h"
@@ -31,10 +36,36 @@ std::string CarriedBack(const QObject *window, const char *name, const QString &
 
 }  // namespace
 
+QString TfrmMain::ExecutableFolder() {
+    QString dir = QCoreApplication::applicationDirPath();
+    if (!dir.endsWith('/')) dir += '/';
+    return dir;
+}
+
+QString TfrmMain::ChooseSettingsPath(const QString &settingsDir, bool &ownFolder) {
+    ownFolder = false;
+    QString dir = settingsDir;
+    if (dir.isEmpty()) {
+        // Installed where this user may not write (/usr/bin), each user keeps their own settings; a copy
+        // in a folder of one's own keeps them beside itself.
+        const QString exe = ExecutableFolder();
+        const bool writable = ::access(QFile::encodeName(exe).constData(), W_OK) == 0;
+        dir = FromFile(
+            ChooseSettingsFolder(ToFile(exe), writable, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+        ownFolder = dir != exe;
+    }
+    if (!dir.endsWith('/')) dir += '/';
+    return dir + "Brisklet.INI";
+}
+
 void TfrmMain::LoadSettings() {
     const QString path = settingsPath_;
     const QString folder = path.left(path.lastIndexOf('/') + 1);
-    const BriskletSettings settings = ReadSettingsFile(ToFile(path), ToFile(folder));
+    bool tooLarge = false;
+    const BriskletSettings settings = ReadSettingsFile(ToFile(path), ToFile(folder), &tooLarge);
+    // Too large to be ours: leave it alone, and say so once, where the link's messages go.
+    settingsTooLarge_ = tooLarge;
+    if (tooLarge) ErrorMessages(path + " is larger than 1 MiB: not read, and not rewritten at close");
 
     PathFile = FromFile(settings.File);
     PathIni = FromFile(settings.Ini);
@@ -53,6 +84,7 @@ void TfrmMain::LoadSettings() {
 }
 
 void TfrmMain::SaveSettings() {
+    if (settingsTooLarge_) return;
     BriskletSettings settings;
     settings.File = CarriedBack(this, RawPathFile, PathFile);
     settings.Ini = CarriedBack(this, RawPathIni, PathIni);
@@ -63,6 +95,9 @@ void TfrmMain::SaveSettings() {
     settings.Std11 = rb2_0A->isChecked();
 
     std::string error;
+    // The user's configuration folder may not exist yet; the program's folder always does.
+    if (settingsInConfigFolder_)
+        MakeSettingsFolder(ToFile(settingsPath_.left(settingsPath_.lastIndexOf('/') + 1)));
     if (!WriteSettingsFile(ToFile(settingsPath_), settings, error))
         ShowMessageBox(this, BoxIcon::Error, "Brisklet", FromFile(error));
 }

@@ -5,15 +5,12 @@
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
-#include <filesystem>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -88,99 +85,86 @@ bool ReadBoolean(const CSimpleIniA &ini, const char *section, const char *key, b
     return ReadInteger(ini, section, key, fallback ? 1 : 0) != 0;
 }
 
-// Only regular files: a FIFO or a device named Brisklet.INI must not block or feed us forever.
-bool ReadRegularFile(const std::string &path, std::string &text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    char buffer[65536];
-    while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-        else if (n == 0)
-            break;
-        else if (errno != EINTR)
-            ok = false;
-    }
-    ::close(fd);
-    return ok;
+// ---- Composing the new text, line by line ----------------------------------------------------------
+
+// One line of the old text as the reader sees it.
+struct Line {
+    std::size_t begin, end;  // the line's bytes, without its line break
+    std::size_t next;        // where the following line begins
+    enum Kind { Other, Section, Key } kind = Other;
+    std::string name;  // section or key name, trimmed
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
-bool WriteAll(int fd, const std::string &text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            return false;
-    }
-    return true;
+std::string Trimmed(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && IsBlank(text[b])) ++b;
+    while (e > b && IsBlank(text[e - 1])) --e;
+    return std::string(text.substr(b, e - b));
 }
 
-bool ReplaceFile(const std::string &path, const BriskletSettings &settings) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path target(path);
-    // A linked settings file stays linked: the new text replaces the file the link points to.
-    if (fs::is_symlink(target, ec)) {
-        target = fs::canonical(target, ec);
-        if (ec) return false;
+// The same reading of a line as the parser's (NUL bytes dropped, blanks skipped; a section line needs
+// its closing bracket; a key line needs '=' and a name before it).
+void Classify(std::string_view raw, Line &line) {
+    std::string text;
+    for (char c : raw)
+        if (c != '\0') text.push_back(c);
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i == text.size() || text[i] == ';' || text[i] == '#') return;
+    if (text[i] == '[') {
+        const auto close = text.find(']', i);
+        if (close == std::string::npos) return;
+        line.kind = Line::Section;
+        line.name = Trimmed(std::string_view(text).substr(i + 1, close - i - 1));
+        return;
     }
-    const std::string targetName = target.string();
+    const auto equals = text.find('=', i);
+    if (equals == std::string::npos || equals == i) return;
+    line.kind = Line::Key;
+    line.name = Trimmed(std::string_view(text).substr(i, equals - i));
+}
 
-    std::string oldText;
-    struct stat st {};
-    const bool exists = ::stat(targetName.c_str(), &st) == 0;
-    if (!exists && errno != ENOENT) return false;
-    if (exists) {
-        // Keys we do not own must survive; a file we cannot read, or one made read-only on purpose, is
-        // left alone.
-        if (!S_ISREG(st.st_mode) || ::access(targetName.c_str(), R_OK | W_OK) != 0) return false;
-        if (!ReadRegularFile(targetName, oldText)) return false;
-    }
-    const std::string text = ComposeSettingsText(oldText, settings);
-
-    fs::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    static std::atomic<unsigned> serial{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = (folder / ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
-                          std::to_string(serial++) + ".tmp"))
-                   .string();
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-
-    bool ok = WriteAll(fd, text);
-    if (ok && exists) {
-        // The replacement keeps the old file's owner (when we may) and permissions.
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+std::vector<Line> SplitLines(std::string_view text, std::size_t from) {
+    std::vector<Line> lines;
+    std::size_t start = from;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        std::size_t next;
+        if (end == std::string_view::npos) {
+            end = next = text.size();
+        } else {
+            next = end + 1;
+            if (text[end] == '\r' && next < text.size() && text[next] == '\n') ++next;
         }
-        if (::fchmod(fd, st.st_mode & 07777) != 0) {
-        }
+        Line line{start, end, next, Line::Other, {}};
+        Classify(text.substr(start, end - start), line);
+        lines.push_back(std::move(line));
+        start = next;
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), targetName.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);  // best effort: the rename is done either way
-        ::close(dirFd);
-    }
-    return true;
+    return lines;
 }
+
+// Whether the text (which ends with a line break after `from`) ends with a line holding nothing but blanks.
+bool EndsWithBlankLine(const std::string &text, std::size_t from) {
+    std::size_t i =
+        text.size() - (text.size() >= from + 2 && text.compare(text.size() - 2, 2, "\r\n") == 0 ? 2 : 1);
+    while (i > from && IsBlank(text[i - 1])) --i;
+    return i == from || text[i - 1] == '\n' || text[i - 1] == '\r';
+}
+
+struct KeyValue {
+    const char *section, *key;
+    std::string value;
+};
 
 }  // namespace
 
@@ -245,44 +229,95 @@ BriskletSettings ParseSettingsText(std::string_view text, const std::string &exe
     return settings;
 }
 
-BriskletSettings ReadSettingsFile(const std::string &path, const std::string &exeDirWithSep) {
-    std::string text;
-    if (!ReadRegularFile(path, text)) return DefaultSettings(exeDirWithSep);
-    try {
-        return ParseSettingsText(text, exeDirWithSep);
-    } catch (const std::bad_alloc &) {
-        return DefaultSettings(exeDirWithSep);
-    }
-}
-
 std::string ComposeSettingsText(std::string_view oldText, const BriskletSettings &settings) {
-    CSimpleIniA ini;
-    LoadIni(ini, oldText);
-    auto set = [&ini](const char *section, const char *key, std::string value) {
-        for (char &c : value)
-            if (c == '\r' || c == '\n') c = ' ';
-        // Forced replacement collapses repeated copies of the key into one, at the first one's place.
-        if (ini.SetValue(section, key, value.c_str(), nullptr, true) < 0) throw std::bad_alloc();
+    std::vector<KeyValue> ours = {
+        {SectionPath, "File", settings.File},
+        {SectionPath, "Ini", settings.Ini},
+        {SectionCan, "Speed", std::to_string(settings.Speed)},
+        {SectionCan, "Listening", settings.Listening ? "1" : "0"},
+        {SectionCan, "Tag", settings.Tag},
+        {SectionCan, "Mask", settings.Mask},
+        {SectionCan, "2.0A", settings.Std11 ? "1" : "0"},
     };
-    set(SectionPath, "File", settings.File);
-    set(SectionPath, "Ini", settings.Ini);
-    set(SectionCan, "Speed", std::to_string(settings.Speed));
-    set(SectionCan, "Listening", settings.Listening ? "1" : "0");
-    set(SectionCan, "Tag", settings.Tag);
-    set(SectionCan, "Mask", settings.Mask);
-    set(SectionCan, "2.0A", settings.Std11 ? "1" : "0");
-    std::string text;
-    if (ini.Save(text, true) < 0) throw std::bad_alloc();
-    return text;
-}
+    for (KeyValue &kv : ours)
+        for (char &c : kv.value)
+            if (c == '\r' || c == '\n' || c == '\0') c = ' ';
 
-bool WriteSettingsFile(const std::string &path, const BriskletSettings &settings, std::string &error) {
-    bool ok = false;
-    try {
-        ok = ReplaceFile(path, settings);
-    } catch (const std::exception &) {
-        ok = false;
+    constexpr std::string_view Signature = "\xEF\xBB\xBF";
+    const std::size_t from = oldText.substr(0, Signature.size()) == Signature ? Signature.size() : 0;
+    const std::vector<Line> lines = SplitLines(oldText, from);
+    // The file's own line break, for the lines we add.
+    std::string_view lineBreak = "\n";
+    for (const Line &line : lines)
+        if (line.next > line.end) {
+            lineBreak = oldText.substr(line.end, line.next - line.end);
+            break;
+        }
+
+    // Which line holds each of our keys (the first, as reading takes it); after which line the missing
+    // keys of each section go (the last key, or the header, of the section's first block).
+    constexpr std::size_t None = std::size_t(-1);
+    std::vector<std::size_t> keyLine(ours.size(), None);
+    std::size_t insertAfter[2] = {None, None};  // [PATH], [CAN]
+    int blockOf = -1;                           // which of our sections the current block is, -1 none
+    std::string current;                        // the current section's name; keys before any section have ""
+    bool seen[2] = {false, false};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line &line = lines[i];
+        if (line.kind == Line::Section) {
+            current = line.name;
+            blockOf = -1;
+            for (int s = 0; s < 2; ++s)
+                if (SameName(current, s == 0 ? SectionPath : SectionCan) && !seen[s]) {
+                    seen[s] = true;
+                    blockOf = s;
+                    insertAfter[s] = i;
+                }
+        } else if (line.kind == Line::Key) {
+            if (blockOf >= 0) insertAfter[blockOf] = i;
+            for (std::size_t k = 0; k < ours.size(); ++k)
+                if (keyLine[k] == None && SameName(current, ours[k].section) &&
+                    SameName(line.name, ours[k].key))
+                    keyLine[k] = i;
+        }
     }
-    error = ok ? std::string() : "Unable to write to " + path;
-    return ok;
+
+    auto keyText = [&](const KeyValue &kv) { return std::string(kv.key) + "=" + kv.value; };
+    std::string text(oldText.substr(0, from));
+    text.reserve(oldText.size() + 256);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line &line = lines[i];
+        bool replaced = false;
+        for (std::size_t k = 0; k < ours.size(); ++k)
+            if (keyLine[k] == i) {
+                text += keyText(ours[k]);
+                replaced = true;
+            }
+        if (!replaced) text.append(oldText.substr(line.begin, line.end - line.begin));
+        std::string added;
+        for (int s = 0; s < 2; ++s)
+            if (insertAfter[s] == i)
+                for (std::size_t k = 0; k < ours.size(); ++k)
+                    if (keyLine[k] == None && ours[k].section == (s == 0 ? SectionPath : SectionCan))
+                        added.append(lineBreak).append(keyText(ours[k]));
+        if (!added.empty()) {
+            text += added;
+            text.append(line.next > line.end ? oldText.substr(line.end, line.next - line.end) : lineBreak);
+        } else {
+            text.append(oldText.substr(line.end, line.next - line.end));
+        }
+    }
+    // Sections the file does not have go at its end, after a blank line.
+    for (int s = 0; s < 2; ++s) {
+        if (seen[s]) continue;
+        const char *section = s == 0 ? SectionPath : SectionCan;
+        if (text.size() > from) {
+            if (text.back() != '\n' && text.back() != '\r') text += lineBreak;
+            if (!EndsWithBlankLine(text, from)) text += lineBreak;
+        }
+        text.append("[").append(section).append("]").append(lineBreak);
+        for (const KeyValue &kv : ours)
+            if (kv.section == section) text.append(keyText(kv)).append(lineBreak);
+    }
+    return text;
 }

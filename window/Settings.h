@@ -7,14 +7,18 @@
 //   are written in ours, in the place where the file had them.
 // - Blanks and tabs around names and values are ignored; a value cannot begin or end with a blank.
 // - Lines that are neither [Section] nor Key=Value are ignored; lines starting with ';' or '#' are
-//   comments. A later write keeps comments, other sections and other keys, but not ignored lines.
+//   comments.
 // - A key given twice in one section: the first one counts (as on the platform the format comes from);
-//   a section given twice counts as one. Writing leaves a single line for each of our keys.
+//   a section given twice counts as one.
+// - Writing changes only the line of each of our keys that reading took (the first), and adds the keys
+//   that are missing. Every other line, comments, ignored lines and later copies of a key included,
+//   stays as it was and where it was.
 // - NUL bytes carry no meaning in a text file and are dropped before reading, so that the lines after
 //   one still count.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -46,15 +50,46 @@ bool ParseSettingsInteger(std::string_view text, int &value);
 // The settings in the text of an INI file; every value that is missing or unreadable takes its default.
 BriskletSettings ParseSettingsText(std::string_view text, const std::string &exeDirWithSep);
 
-// Reads the file at path; a missing or unreadable file gives the defaults. Never fails.
-BriskletSettings ReadSettingsFile(const std::string &path, const std::string &exeDirWithSep);
+// No real settings file comes near this size. A larger one is neither read nor rewritten, so that opening
+// and closing the window stay quick and nothing in such a file is lost.
+constexpr std::size_t SettingsFileLimit = std::size_t(1) << 20;
+
+// Reads the file at path; a missing or unreadable file gives the defaults. Never fails. A file larger than
+// SettingsFileLimit also gives the defaults, and sets *tooLarge when given.
+BriskletSettings ReadSettingsFile(const std::string &path, const std::string &exeDirWithSep,
+                                  bool *tooLarge = nullptr);
 
 // The new file text: oldText with our seven keys set (added in their order where missing), everything
 // else kept. Line breaks inside a text value would start new lines in the file, so they become blanks.
 std::string ComposeSettingsText(std::string_view oldText, const BriskletSettings &settings);
 
 // Writes the settings into the file at path (a full path), keeping what else the file holds. The new text
-// goes to a temporary file in the same folder that then replaces the old one, so a failed or interrupted
-// write leaves the old file as it was. A file that exists but is read-only or unreadable is not replaced.
-// On failure: false, with error = "Unable to write to " + path.
+// goes to a temporary file in the same folder, created with the file's final permissions, that then
+// replaces the old one, so a failed or interrupted write leaves the old file as it was. Temporary files of
+// earlier writes that were killed half way are removed.
+//
+// The file is written only where no other user can swap it for something else:
+// - its folder belongs to this user or to root and no one else may write into it (a group of this user's
+//   own, as Debian gives each user, counts as this user), or the folder is sticky and the file, when it
+//   exists, is this user's;
+// - a symbolic link is followed only when it is this user's, and leads to a file of this user's or, where
+//   that file does not exist yet, into a folder of this user's; the same rules hold for the folder at its
+//   end. A link made by this user to a file of their own that does not exist yet is created through it.
+// A file that exists but is read-only, unreadable, not a regular file or larger than SettingsFileLimit is
+// not replaced.
+// On failure: false, with error = "Unable to write to " + path, followed by the reason on a line of its
+// own where the write was refused rather than failed.
 bool WriteSettingsFile(const std::string &path, const BriskletSettings &settings, std::string &error);
+
+// Called with the temporary file's path right after it is created, before anything is written into it.
+// For tests; empty by default.
+void SetSettingsTempFileHook(std::function<void(const std::string &tempPath)> hook);
+
+// The folder Brisklet.INI lives in, with its trailing separator: the program's own folder where this user
+// may write into it, otherwise $XDG_CONFIG_HOME/Brisklet/ (a relative XDG_CONFIG_HOME does not count),
+// otherwise $HOME/.config/Brisklet/. Pure, for tests: the caller passes what it found.
+std::string ChooseSettingsFolder(const std::string &exeDirWithSep, bool exeDirWritable,
+                                 const char *xdgConfigHome, const char *home);
+
+// Creates the folder (and a missing parent, each private to this user). True when it exists afterwards.
+bool MakeSettingsFolder(const std::string &folderWithSep);

@@ -163,7 +163,7 @@ TEST(BriskletOptions, HelpAndVersionWinOverEverythingElse) {
 TEST(AdapterOptions, EveryFormOfTheOptions) {
     AdapterOptions defaults;
     ASSERT_TRUE(ParseAdapterOptions(Arguments("brisklet-adapter", {}), defaults).run);
-    EXPECT_EQ(defaults.linkPath, DefaultAdapterLinkPath);
+    EXPECT_EQ(defaults.linkPath, DefaultAdapterLinkPath());
     EXPECT_FALSE(defaults.traffic);
     EXPECT_FALSE(defaults.busGiven);
 
@@ -199,7 +199,7 @@ TEST(AdapterOptions, RefusalsNameTheBadValueInOneLine) {
         AdapterOptions options;
         ExpectOneLineRefusal(ParseAdapterOptions(Arguments("brisklet-adapter", row.args), options),
                              "brisklet-adapter", row.named);
-        EXPECT_EQ(options.linkPath, DefaultAdapterLinkPath);
+        EXPECT_EQ(options.linkPath, DefaultAdapterLinkPath());
     }
     AdapterOptions options;
     const CommandLine::Outcome version =

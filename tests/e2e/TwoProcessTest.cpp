@@ -1,6 +1,7 @@
 // Brisklet's real window on the serial link, with the adapter emulator running as a second process on a
 // pseudo-terminal: what an operator sees when the emulator plays the adapter, is pulled out and comes back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCanBus>
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcessEnvironment>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -148,9 +150,11 @@ TEST_F(TwoProcesses, InitializeTransmitUnplugAndReplug) {
 
 TEST_F(TwoProcesses, AdapterStartedAfterTheWindowIsFound) {
     OpenWindow();
-    QTest::qWait(300);  // several presence ticks with nothing there
+    // Nothing there yet: the status line says so, the title stays.
+    const QString missing = linkPath + " does not exist";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->StatusPanel1->text() == missing; }, PresenceBoundMs))
+        << w->StatusPanel1->text().toStdString();
     EXPECT_EQ(w->windowTitle(), "Brisklet  V1.1");
-    EXPECT_EQ(w->StatusPanel1->text(), "");
     StartAdapter();
     ASSERT_TRUE(TitleBecomes(TitlePresent)) << w->windowTitle().toStdString();
 }
@@ -167,6 +171,12 @@ TEST_F(TwoProcesses, TornOutDuringNoisyTrafficAndPluggedBackIn) {
 
     adapter.Kill();
     ASSERT_TRUE(TitleBecomes(TitleLost)) << w->windowTitle().toStdString();
+    // Its name is left behind, pointing at a terminal number the next program may get: the window tells
+    // it from a live one and leaves it alone.
+    const QString stale =
+        linkPath + " is left over from a brisklet-adapter that is no longer running; not opened";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->StatusPanel1->text() == stale; }, PresenceBoundMs))
+        << w->StatusPanel1->text().toStdString();
     QTest::qWait(300);
     const int32_t afterLoss = MessageCount.load();
     QTest::qWait(300);
@@ -297,6 +307,41 @@ TEST(AdapterProgram, CommandLineAndItsName) {
     EXPECT_TRUE(QFileInfo::exists(adapter.Slave()));
     EXPECT_EQ(adapter.Stop(), 0);
     EXPECT_FALSE(QFileInfo(name).isSymLink());
+}
+
+// Without --link-path the name is the user's own, in the runtime folder; a second adapter never takes
+// over the name of one that runs, and the name and its lock go when the adapter ends.
+TEST(AdapterProgram, DefaultNameIsPerUserAndNeverTakenOver) {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    ASSERT_EQ(::chmod(runtime.path().toLocal8Bit().constData(), 0700), 0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    const QString name = runtime.filePath("brisklet-adapter");
+
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(AdapterProcess::Program(), {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return first.canReadLine() || first.state() != QProcess::Running; }, 5000));
+    const QString slave = QString::fromLocal8Bit(first.readLine()).trimmed();
+    EXPECT_EQ(QFileInfo(name).symLinkTarget(), slave);
+    EXPECT_TRUE(QFileInfo::exists(name + ".lock"));
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(AdapterProcess::Program(), {});
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains("another brisklet-adapter"));
+    EXPECT_EQ(QFileInfo(name).symLinkTarget(), slave);  // still the first one's
+
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(5000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo(name).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(name + ".lock"));
 }
 
 }  // namespace

@@ -119,6 +119,16 @@ TEST_F(LinkBackendInstall, D2xxNamingAMissingLibraryFailsAndSaysWhich) {
     std::string why;
     EXPECT_FALSE(InstallLinkBackend(LinkChoice{LinkKind::D2xx, "/nonexistent/libftd2xx.so"}, why));
     EXPECT_NE(why.find("/nonexistent/libftd2xx.so"), std::string::npos) << why;
+    EXPECT_EQ(why.find("no usable D2XX library: use --link=serial"), 0u) << why;
+    EXPECT_EQ(FtApi.FT_Open, before.FT_Open);
+}
+
+TEST_F(LinkBackendInstall, ALibraryLackingAFunctionPointsAtTheSerialLink) {
+    const D2xxApi before = FtApi;
+    std::string why;
+    EXPECT_FALSE(InstallLinkBackend(LinkChoice{LinkKind::D2xx, "libm.so.6"}, why));
+    EXPECT_EQ(why.find("no usable D2XX library: use --link=serial"), 0u) << why;
+    EXPECT_NE(why.find("lacks FT_ListDevices"), std::string::npos) << why;
     EXPECT_EQ(FtApi.FT_Open, before.FT_Open);
 }
 

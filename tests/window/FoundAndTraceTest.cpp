@@ -11,6 +11,7 @@
 #include "CommandLog.h"
 #include "ProcessState.h"
 #include "ReceiveFixture.h"
+#include "SimBackend.h"
 #include "TraceLog.h"
 
 namespace {

@@ -1,8 +1,11 @@
 // Brisklet.INI through the real window: what start-up puts into the controls, and what closing writes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -130,7 +133,7 @@ TEST_F(SettingsWindow, FirstRunCreatesTheFileWithAllSevenKeys) {
     w->FormClose();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(Slurp(Ini()), "[PATH]\nFile=" + Dir().toStdString() +
-                                "\nIni=\n\n\n[CAN]\nSpeed=5\nListening=0\nTag=0\nMask=0\n2.0A=1\n");
+                                "\nIni=\n\n[CAN]\nSpeed=5\nListening=0\nTag=0\nMask=0\n2.0A=1\n");
 }
 
 TEST_F(SettingsWindow, ClosingWritesWhatTheControlsShow) {
@@ -147,8 +150,8 @@ TEST_F(SettingsWindow, ClosingWritesWhatTheControlsShow) {
     w->FormClose();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(Slurp(Ini()),
-              "[PATH]\nFile=C:\\Programy\\M\x9A\xE8\\\nIni=x.ini\n\n\n[CAN]\nSpeed=-1\nTag=1fa\nNote=mine\n"
-              "Listening=1\nMask=7FF\n2.0A=0\n\n\n[Other]\nA=1\n");
+              "[PATH]\nFile=C:\\Programy\\M\x9A\xE8\\\nIni=x.ini\n[CAN]\nSpeed=-1\nTag=1fa\nNote=mine\n"
+              "Listening=1\nMask=7FF\n2.0A=0\n[Other]\nA=1\n");
 }
 
 TEST_F(SettingsWindow, ChosenBitRateIsWrittenAsItsIndex) {
@@ -178,6 +181,28 @@ TEST_F(SettingsWindow, FailedWriteNamesTheFileAndClosingGoesOn) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].icon, BoxIcon::Error);
     EXPECT_EQ(boxes[0].text, "Unable to write to " + missing + "Brisklet.INI");
+}
+
+TEST_F(SettingsWindow, AFileTooLargeToBeOursIsLeftAloneAndSaidOnce) {
+    const std::string huge = "[CAN]\nSpeed=3\n;" + std::string(SettingsFileLimit, 'x') + "\n";
+    OpenWithFile(huge);
+    EXPECT_EQ(w->ComboSpeed->currentIndex(), 5);  // the defaults
+    EXPECT_EQ(w->StatusPanel1->text(), Ini() + " is larger than 1 MiB: not read, and not rewritten at close");
+    EXPECT_EQ(w->StatusPanel1->toolTip(), w->StatusPanel1->text());
+    w->ComboSpeed->setCurrentIndex(1);
+    w->FormClose();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(Slurp(Ini()) == huge);
+}
+
+TEST_F(SettingsWindow, ARefusedWriteSaysWhyInTheBox) {
+    ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0777), 0);  // anyone may swap the file
+    OpenIn(Dir());
+    w->FormClose();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].icon, BoxIcon::Error);
+    EXPECT_EQ(boxes[0].text, "Unable to write to " + Ini() + "\n(other users may write into its folder)");
+    EXPECT_FALSE(QFileInfo::exists(Ini()));
 }
 
 }  // namespace
