@@ -1,5 +1,20 @@
 #include "AdapterOptions.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+std::string DefaultAdapterLinkPath() {
+    const uid_t me = ::geteuid();
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat folder {};
+    if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &folder) == 0 && S_ISDIR(folder.st_mode) &&
+        folder.st_uid == me && (folder.st_mode & 077) == 0)
+        return std::string(runtime) + "/brisklet-adapter";
+    return "/tmp/brisklet-adapter-" + std::to_string(me);
+}
+
 #include "CommonOptions.h"
 
 CommandLine::Outcome ParseAdapterOptions(const QStringList &arguments, AdapterOptions &options) {

@@ -7,6 +7,8 @@
 //   brisklet_loadtest --link=serial --rate=85200   the same traffic through the serial link, on a
 //                                                  pseudo-terminal this driver feeds as the adapter; it
 //                                                  counts the writes the terminal could not take whole
+//   brisklet_loadtest --rate=85200 --log=FILE      the same, the window also writing a candump-format trace
+//                                                  to FILE: every frame must be in it
 //   brisklet_loadtest --link=serial --flood --seconds=10
 //                                                  writes as fast as the terminal takes bytes, then hangs
 //                                                  up (unplug) and closes the window: how long each took
@@ -37,6 +39,7 @@
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
 #include "PtyWindow.h"
+#include "TraceLog.h"
 #include "SimAdapter.h"
 
 namespace {
@@ -52,6 +55,7 @@ struct Options {
     std::string idle;         // "", "none" or "silent"
     std::string link = "sim";  // "sim" or "serial"
     bool flood = false;
+    std::string log;  // a trace log file the window writes every frame to; empty: none
 };
 
 bool ParseOptions(int argc, char **argv, Options &o) {
@@ -67,6 +71,8 @@ bool ParseOptions(int argc, char **argv, Options &o) {
             o.link = a.substr(7);
         else if (a == "--flood")
             o.flood = true;
+        else if (a.rfind("--log=", 0) == 0)
+            o.log = a.substr(6);
         else
             return false;
     }
@@ -247,6 +253,16 @@ int main(int argc, char **argv) {
         sw = std::make_unique<SimWindow>();
     }
     TfrmMain &w = serial ? pw->window() : sw->window();
+    if (!o.log.empty()) {
+        std::remove(o.log.c_str());
+        auto trace = std::make_unique<TraceLog>();
+        std::string why;
+        if (!trace->Open(o.log, why)) {
+            std::printf("%s\nRESULT fail\n", why.c_str());
+            return 1;
+        }
+        w.AttachTraceLog(std::move(trace));
+    }
     const bool traffic = o.idle.empty();
     if (!serial && o.idle != "none" && !sw->PlugAndFind()) {
         std::printf("the emulated adapter was not found\nRESULT fail\n");
@@ -339,6 +355,15 @@ int main(int argc, char **argv) {
         std::printf("MessageCount        %ld, label %s\n", counted, qPrintable(w.lblMessCount->text()));
         std::printf("lost                %ld\n", sent - counted);
         pass = pass && drained && sent > 0;
+        if (!o.log.empty()) {
+            w.close();  // the log's last lines go out and the file is closed
+            std::ifstream in(o.log);
+            long lines = 0;
+            for (std::string line; std::getline(in, line);) lines += line.find('#') != std::string::npos;
+            std::printf("trace log           %ld lines in %s (%s)\n", lines, o.log.c_str(),
+                        lines == sent ? "every frame" : "FRAMES MISSING");
+            pass = pass && lines == sent;
+        }
         if (serial) {
             std::printf("terminal full       %ld writes could not be taken whole\n", feeder->FullWrites());
             pass = pass && feeder->FullWrites() == 0;

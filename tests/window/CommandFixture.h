@@ -25,6 +25,7 @@
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
+#include "ProcessState.h"
 #include "SimAdapter.h"
 #include "unitMy.h"
 
@@ -78,6 +79,7 @@ class CommandWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
+        ResetProcessState();
         InstallD2xxApi(SimD2xxApi());
         TheSimAdapter().ResetForTest();
         DevicePresent.store(false);
@@ -100,7 +102,7 @@ protected:
         w.reset();
         TheSimAdapter().SetFirmware(nullptr);
         TheSimAdapter().ResetForTest();
-        DevicePresent.store(false);
+        ResetProcessState();
         SetMessageBoxHook({});
     }
 

@@ -19,6 +19,7 @@
 #include "Main.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
+#include "ProcessState.h"
 #include "SimAdapter.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -43,6 +44,7 @@ class ReceiveWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
+        ResetProcessState();
         InstallD2xxApi(SimD2xxApi());
         TheSimAdapter().ResetForTest();
         DevicePresent.store(false);
@@ -64,8 +66,7 @@ protected:
         TheSimAdapter().SetFirmware(nullptr);
         firmware.reset();
         TheSimAdapter().ResetForTest();
-        DevicePresent.store(false);
-        PauseState.store(0);
+        ResetProcessState();
     }
 
     // Plugs the adapter in and waits for the presence watch to find it.

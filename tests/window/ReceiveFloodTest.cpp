@@ -74,9 +74,8 @@ protected:
         ASSERT_TRUE(dir_.isValid());
         flood::plugged = true;
         flood::probes = flood::reads = flood::registrations = 0;
+        ResetProcessState();
         InstallD2xxApi(flood::Api());
-        DevicePresent.store(false);
-        PauseState.store(0);
         WindowOptions options;
         options.SettingsDir = dir_.path() + "/";
         w = std::make_unique<TfrmMain>(options);
@@ -86,8 +85,7 @@ protected:
     void TearDown() override {
         if (w) w->close();
         w.reset();
-        InstallD2xxApi(SimD2xxApi());
-        DevicePresent.store(false);
+        ResetProcessState();
     }
 
     std::unique_ptr<TfrmMain> w;

@@ -1,0 +1,68 @@
+// One receive pass is one pump, reading what waits up to one buffer; while more waits, the pass asks for
+// the next one at once instead of a wait on the receive event.
+#include <gtest/gtest.h>
+
+#include "BusFrame.h"
+#include "D2XXUnit.h"
+#include "EmulatedFirmware.h"
+#include "PresenceWatch.h"
+#include "ReceivePump.h"
+#include "SimAdapter.h"
+#include "SimBackend.h"
+
+namespace {
+
+class CountingConsumer final : public PumpConsumer {
+public:
+    void CanFrame(int, int, int, int, uint32_t, uint8_t, const uint8_t (&)[8]) override { ++frames; }
+    void BusError(uint8_t) override {}
+    void CommandReport(uint8_t) override {}
+    void EndOfPump() override { ++pumps; }
+    long frames = 0, pumps = 0;
+};
+
+}  // namespace
+
+TEST(ReceivePass, ABacklogTakesOnePumpPerBufferAndAsksForMoreUntilDrained) {
+    const D2xxApi saved = FtApi;
+    InstallD2xxApi(SimD2xxApi());
+    SimAdapter &sim = TheSimAdapter();
+    sim.ResetForTest();
+    sim.Plug();
+    ASSERT_EQ(OpenFTDevice(), FT_OK);
+    ASSERT_EQ(SetFTTimeouts(LinkTimeoutMs, LinkTimeoutMs), FT_OK);
+    DevicePresent.store(true);
+    ResetReceiveStream();
+    CountingConsumer consumer;
+    ASSERT_TRUE(AddPumpConsumer(&consumer));
+
+    constexpr long Reports = 6000;  // about 4.8 buffers
+    BusFrame f;
+    f.length = 2;
+    for (long i = 0; i < Reports; ++i) {
+        f.identifier = static_cast<uint32_t>(i % 0x800);
+        const CanReport r = BuildCanReport(f, 1, 2, 3, 4);
+        ASSERT_EQ(sim.InjectToHost(r.data(), r.size()), r.size());
+    }
+    const long bytes = Reports * static_cast<long>(CanReportSize);
+    const long buffers = (bytes + LinkBufferSize - 1) / LinkBufferSize;
+    long passes = 0;
+    bool again = true;
+    while (again && passes < 100) {
+        again = ReceivePass();
+        ++passes;
+        if (again) EXPECT_GT(sim.BytesToHost(), 0u) << "pass " << passes;
+    }
+    EXPECT_EQ(passes, buffers);
+    EXPECT_EQ(consumer.pumps, buffers);
+    EXPECT_EQ(consumer.frames, Reports);
+    EXPECT_EQ(sim.BytesToHost(), 0u);
+    EXPECT_FALSE(ReceivePass());  // nothing waits: no pump at all
+    EXPECT_EQ(consumer.pumps, buffers);
+
+    RemovePumpConsumer(&consumer);
+    DevicePresent.store(false);
+    CloseFTDevice();
+    sim.ResetForTest();
+    InstallD2xxApi(saved);
+}
