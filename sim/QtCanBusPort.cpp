@@ -62,7 +62,23 @@ uint8_t ErrorFlagsOf(const QCanBusFrame &frame) {
     return flags;
 }
 
-QtCanBusPort::QtCanBusPort(BusChoice choice) : choice_(std::move(choice)) {
+QCanBusFrame ErrorFrameFor(uint8_t flags) {
+    QCanBusFrame::FrameErrors errors = QCanBusFrame::BusError;
+    QByteArray d(8, 0);
+    if (flags & buserror::AckBit) errors |= QCanBusFrame::MissingAcknowledgmentError;
+    if (flags & (buserror::FormBit | buserror::StuffBit | buserror::CrcBit))
+        errors |= QCanBusFrame::ProtocolViolationError;
+    if (flags & buserror::FormBit) d[2] = static_cast<char>(d[2] | ProtForm);
+    if (flags & buserror::StuffBit) d[2] = static_cast<char>(d[2] | ProtStuff);
+    if (flags & buserror::CrcBit) d[3] = static_cast<char>(ProtLocCrcSequence);
+    QCanBusFrame frame(QCanBusFrame::ErrorFrame);
+    frame.setError(errors);
+    frame.setPayload(d);
+    return frame;
+}
+
+QtCanBusPort::QtCanBusPort(BusChoice choice, std::size_t queueCapacity)
+    : choice_(std::move(choice)), queue_(std::max<std::size_t>(queueCapacity, 1)) {
     thread_.setObjectName(QStringLiteral("can bus"));
 }
 
@@ -149,6 +165,18 @@ void QtCanBusPort::OpenOnBusThread(std::string &why) {
         stateChanged_.notify_all();
     };
     QObject::connect(device, &QCanBusDevice::stateChanged, context_, noteState);
+    // A bus that had connected and then drops (interface down, server gone) or fails is reported once.
+    QObject::connect(device, &QCanBusDevice::stateChanged, context_,
+                     [this](QCanBusDevice::CanBusDeviceState state) {
+                         if (state == QCanBusDevice::UnconnectedState && device_)
+                             NoteLost(QStringLiteral("disconnected"));
+                     });
+    QObject::connect(device, &QCanBusDevice::errorOccurred, context_, [this, device] {
+        if (device_ && !writingErrorFrame_) NoteLost(device->errorString());
+    });
+    closing_ = false;
+    lostReported_ = false;
+    writingErrorFrame_ = false;
     if (!device->connectDevice()) {
         why = "bus: cannot connect " + choice_.plugin + ":" + choice_.interface + ": " +
               device->errorString().toStdString();
@@ -171,6 +199,7 @@ void QtCanBusPort::Close() {
         context_,
         [this] {
             std::lock_guard handoff(handoffMutex_);
+            closing_ = true;
             if (device_) {
                 device_->disconnectDevice();
                 delete device_;
@@ -184,13 +213,24 @@ void QtCanBusPort::Close() {
     context_ = nullptr;
 }
 
-bool QtCanBusPort::Transmit(const BusFrame &frame) {
+bool QtCanBusPort::Transmit(const BusFrame &frame) { return Enqueue({frame, 0}); }
+
+bool QtCanBusPort::TransmitError(uint8_t flags) {
+    if (!CarriesErrorFrames(choice_.plugin)) {
+        errorsNotCarried_.fetch_add(1);
+        return false;
+    }
+    return Enqueue({BusFrame{}, flags});
+}
+
+bool QtCanBusPort::Enqueue(const Outgoing &item) {
     std::lock_guard lock(queueMutex_);
-    if (!open_ || count_ == QueueCapacity) {
+    if (!open_ || count_ == queue_.size()) {
+        if (open_) overflowed_.fetch_add(1);
         dropped_.fetch_add(1);
         return false;
     }
-    queue_[(head_ + count_) % QueueCapacity] = frame;
+    queue_[(head_ + count_) % queue_.size()] = item;
     ++count_;
     if (!wakePending_) {
         wakePending_ = true;
@@ -201,23 +241,52 @@ bool QtCanBusPort::Transmit(const BusFrame &frame) {
 }
 
 void QtCanBusPort::Drain() {
+    // A few frames per turn of the lock, so that a writer on another thread seldom finds it held.
+    constexpr std::size_t Batch = 64;
+    Outgoing batch[Batch];
     for (;;) {
-        BusFrame frame;
+        std::size_t n = 0;
         {
             std::lock_guard lock(queueMutex_);
             if (count_ == 0) {
                 wakePending_ = false;
                 return;
             }
-            frame = queue_[head_];
-            head_ = (head_ + 1) % QueueCapacity;
-            --count_;
+            for (; n < Batch && count_ > 0; ++n) {
+                batch[n] = queue_[head_];
+                head_ = (head_ + 1) % queue_.size();
+                --count_;
+            }
         }
-        if (device_ && device_->writeFrame(ToQtFrame(frame)))
-            written_.fetch_add(1);
-        else
-            dropped_.fetch_add(1);
+        for (std::size_t i = 0; i < n; ++i) {
+            bool ok = false;
+            if (device_ && device_->state() == QCanBusDevice::ConnectedState) {
+                if (batch[i].errorFlags != 0) {
+                    writingErrorFrame_ = true;
+                    ok = device_->writeFrame(ErrorFrameFor(batch[i].errorFlags));
+                    writingErrorFrame_ = false;
+                } else {
+                    ok = device_->writeFrame(ToQtFrame(batch[i].frame));
+                }
+            }
+            if (ok)
+                written_.fetch_add(1);
+            else
+                dropped_.fetch_add(1);
+        }
     }
+}
+
+void QtCanBusPort::NoteLost(const QString &reason) {
+    if (closing_ || lostReported_) return;
+    {
+        // Before Open has returned true, a failure is Open's to tell.
+        std::lock_guard lock(queueMutex_);
+        if (!open_) return;
+    }
+    lostReported_ = true;
+    DeliverLost("bus: " + choice_.plugin + ":" + choice_.interface + ": " +
+                (reason.isEmpty() ? std::string("failed") : reason.toStdString()));
 }
 
 void QtCanBusPort::ReadAll() {
