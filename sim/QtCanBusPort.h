@@ -4,7 +4,8 @@
 // Thread contract: the device lives on a thread of the port's own, which runs an event loop (the device
 // needs one; a QCoreApplication must exist). Transmit and TransmitError, from any thread, put the frame
 // in a locked ring (QueueCapacity frames unless the constructor is given another bound, allocated once)
-// and wake that thread with one queued call per batch; they never wait for the bus. Received frames, and
+// and wake that thread once per batch through an event descriptor; they never wait for the bus and never
+// allocate. Received frames, and
 // the loss of a bus that had opened (OnBusLost, once per Open), are handed to the listener on that
 // thread. Open and Close block their caller until the bus thread has done
 // the work, so they must not be called from the bus thread or from inside the listener; after Close the
@@ -32,6 +33,7 @@
 #include "CanBusPort.h"
 
 class QCanBusFrame;
+class QSocketNotifier;
 
 class QtCanBusPort final : public CanBusPort {
 public:
@@ -78,6 +80,8 @@ private:
     QThread thread_;
     QObject *context_ = nullptr;       // lives on thread_; queued calls run in its name
     QCanBusDevice *device_ = nullptr;  // lives on thread_; touched only there
+    QSocketNotifier *wakeNotifier_ = nullptr;  // lives on thread_: wakeFd_ readable -> Drain
+    int wakeFd_ = -1;                          // an eventfd, for the whole life of the port
 
     // Held by the bus thread's side of Open and Close and by their caller reading the outcome, so the
     // hand-over is visible to race checkers that cannot see into Qt's blocking queued call.
