@@ -110,17 +110,23 @@ void BusMirror::TransmitNext() {
     ReportLosses(now);
 
     if (sentBefore_ && now - lastCommand_ < Spacing) return;
-    BusFrame frame;
     {
         std::lock_guard lock(adapterMutex_);
         if (adapterCount_ == 0) return;
-        if (!hooks_.canTransmit || !hooks_.canTransmit()) {
+    }
+    // Asked outside the lock: the owner's answer may take a moment, and the bus thread must not wait.
+    const bool canTransmit = hooks_.canTransmit && hooks_.canTransmit();
+    BusFrame frame;
+    {
+        std::lock_guard lock(adapterMutex_);
+        if (!canTransmit) {
             // The adapter is not a node of the bus now: what other nodes sent meanwhile is not kept for
             // later, when it would be stale.
             notSentNoAdapter_.fetch_add(adapterCount_);
             adapterCount_ = 0;
             return;
         }
+        if (adapterCount_ == 0) return;
         frame = adapterQueue_[adapterHead_];
         adapterHead_ = (adapterHead_ + 1) % AdapterQueueCapacity;
         --adapterCount_;
@@ -141,7 +147,7 @@ void BusMirror::TransmitNext() {
 BusMirrorCounts BusMirror::Counts() const {
     BusMirrorCounts c;
     c.toBus = port_.FramesWritten();
-    c.toBusOverflow = port_.FramesOverflowed();
+    c.toBusOverflow = port_.FramesOverflowed();  // before the drops it is part of
     c.toBusLost = port_.FramesDropped() - c.toBusOverflow;
     c.errorsNotCarried = port_.ErrorFramesNotCarried();
     c.fromBus = fromBus_.load();

@@ -247,8 +247,9 @@ bool QtCanBusPort::TransmitError(uint8_t flags) {
 bool QtCanBusPort::Enqueue(const Outgoing &item) {
     std::lock_guard lock(queueMutex_);
     if (!open_ || count_ == queue_.size()) {
-        if (open_) overflowed_.fetch_add(1);
+        // In this order, so that a reader loading the overflow first never sees more of it than drops.
         dropped_.fetch_add(1);
+        if (open_) overflowed_.fetch_add(1);
         return false;
     }
     queue_[(head_ + count_) % queue_.size()] = item;
