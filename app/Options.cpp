@@ -34,16 +34,17 @@ CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &o
                 "every replug) with the window's settings, as the Initialize button does");
     cli.AddQtWindowOptions();
     cli.SetFooter(
-        "--traffic and --bus need --link=sim; brisklet-adapter takes them for\n"
-        "the serial link. Qt's own options (-platform NAME, -style NAME, ...)\n"
+        "--bus mirrors the adapter onto a CAN bus: frames it receives go onto the\n"
+        "bus, frames other nodes write there are sent by the adapter (slot 7).\n"
+        "With --link=sim it is the emulated adapter's own bus instead. --traffic\n"
+        "needs --link=sim; brisklet-adapter takes it for the serial link. Qt's own options (-platform NAME, -style NAME, ...)\n"
         "work as in any Qt program.\n"
         "\n"
         "The settings are kept in a file named Brisklet.INI (the README says where).\n");
     CommandLine::Outcome outcome = cli.Parse(arguments);
     if (!outcome.run) return outcome;
-    if (parsed.link.kind != LinkKind::Sim && (parsed.busGiven || parsed.trafficGiven))
-        return cli.Refuse(std::string(parsed.busGiven ? "--bus" : "--traffic") +
-                          " needs --link=sim (brisklet-adapter takes it for the serial link)");
+    if (parsed.link.kind != LinkKind::Sim && parsed.trafficGiven)
+        return cli.Refuse("--traffic needs --link=sim (brisklet-adapter takes it for the serial link)");
     parsed.qtArguments = cli.QtArguments();
     parsed.platformGiven = cli.IsSet(QStringLiteral("platform"));
     parsed.initialize = cli.IsSet(QStringLiteral("initialize"));

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QTimer>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +25,8 @@
 #include "SimAdapter.h"
 #include "SimBackend.h"
 #include "TraceLog.h"
+#include "BusMirror.h"
+#include "PresenceWatch.h"
 #include "EmulatedFirmware.h"
 
 namespace {
@@ -114,6 +118,27 @@ int main(int argc, char **argv) {
     windowOptions.InitializeOnFind = options.initialize;
     TfrmMain window(windowOptions);
     if (trace) window.AttachTraceLog(std::move(trace));
+    // Any other link: the adapter mirrored onto the bus, both ways. The window's timer paces what goes
+    // to the adapter; a bus that fails is said once and the window goes on with the adapter alone.
+    std::unique_ptr<BusMirror> mirror;
+    QTimer mirrorTimer;
+    if (!firmware && options.busGiven) {
+        BusMirrorHooks hooks;
+        hooks.writeCommand = [&window](int code, const PayloadBuffer &payload, int length) {
+            return window.CreateMessage(code, length, payload);
+        };
+        hooks.canTransmit = [&window] {
+            return DevicePresent.load() && !(window.ListeningCheckBox && window.ListeningCheckBox->isChecked());
+        };
+        hooks.notice = [&window](const std::string &line) {
+            std::fprintf(stderr, "brisklet: %s\n", line.c_str());
+            window.ErrorMessages(QString::fromStdString(line));
+        };
+        mirror = std::make_unique<BusMirror>(options.bus, std::move(hooks));
+        if (mirror->Start()) mirror->Attach();
+        QObject::connect(&mirrorTimer, &QTimer::timeout, &window, [&mirror] { mirror->TransmitNext(); });
+        mirrorTimer.start(BusMirror::TickInterval);
+    }
     window.show();
     const int signalFd = signalfd(-1, &closeSignals, SFD_NONBLOCK | SFD_CLOEXEC);
     std::unique_ptr<QSocketNotifier> closeRequest;
@@ -132,6 +157,8 @@ int main(int argc, char **argv) {
     const int rc = app.exec();
     closeRequest.reset();
     if (signalFd >= 0) close(signalFd);
+    mirrorTimer.stop();
+    mirror.reset();  // after the window's receive thread has stopped: no pump calls it any more
     if (bus) {
         firmware->AttachBus(nullptr);
         bus->Close();

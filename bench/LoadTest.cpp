@@ -12,6 +12,10 @@
 //   brisklet_loadtest --link=serial --flood --seconds=10
 //                                                  writes as fast as the terminal takes bytes, then hangs
 //                                                  up (unplug) and closes the window: how long each took
+//   brisklet_loadtest --rate=21300 --bus=virtualcan:can0
+//                                                  the emulator's traffic, with a bus mirror attached to
+//                                                  the window's pump: a listener on the same bus (on a
+//                                                  thread of its own) counts every frame it hears there
 //
 // Prints one line per figure and "RESULT pass" or "RESULT fail"; exits 1 on failure.
 #include <dirent.h>
@@ -35,7 +39,12 @@
 
 #include <poll.h>
 
+#include <QCanBus>
+#include <QCanBusDevice>
+#include <QThread>
+
 #include "BenchSupport.h"
+#include "BusMirror.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
 #include "PtyWindow.h"
@@ -56,6 +65,7 @@ struct Options {
     std::string link = "sim";  // "sim" or "serial"
     bool flood = false;
     std::string log;  // a trace log file the window writes every frame to; empty: none
+    std::string bus;  // PLUGIN:INTERFACE: mirror onto that bus and count what arrives there
 };
 
 bool ParseOptions(int argc, char **argv, Options &o) {
@@ -73,10 +83,13 @@ bool ParseOptions(int argc, char **argv, Options &o) {
             o.flood = true;
         else if (a.rfind("--log=", 0) == 0)
             o.log = a.substr(6);
+        else if (a.rfind("--bus=", 0) == 0)
+            o.bus = a.substr(6);
         else
             return false;
     }
     if (o.link != "sim" && o.link != "serial") return false;
+    if (!o.bus.empty() && (o.link != "sim" || o.flood || !o.idle.empty())) return false;
     if (o.flood) return o.link == "serial" && o.idle.empty() && o.seconds > 0;
     if (o.link == "serial" && !o.idle.empty()) return false;
     if (!o.idle.empty()) return (o.idle == "none" || o.idle == "silent") && o.seconds > 0;
@@ -122,9 +135,11 @@ std::map<std::string, double> ThreadCpuSeconds() {
             if (i == 14) utime = std::atof(field.c_str());
             if (i == 15) stime = std::atof(field.c_str());
         }
-        const std::string group = e->d_name == pid    ? "window thread"
-                                  : name == "receive" ? "receive thread"
-                                                      : "emulator and other";
+        const std::string group = e->d_name == pid         ? "window thread"
+                                  : name == "receive"      ? "receive thread"
+                                  : name == "can bus"      ? "mirror's bus thread"
+                                  : name == "bus listener" ? "bus listener (test)"
+                                                           : "emulator and other";
         cpu[group] += (utime + stime) / static_cast<double>(ticks);
     }
     closedir(dir);
@@ -192,6 +207,69 @@ private:
     std::atomic<long> fullWrites_{0};
 };
 
+// Another node on the mirror's bus that only counts what it hears, on a thread of its own so that
+// neither it nor (for virtualcan) the bus server it may run weighs on the window thread.
+class BusListener {
+public:
+    ~BusListener() { Close(); }
+    bool Open(const BusChoice &choice, std::string &why) {
+        thread_.setObjectName(QStringLiteral("bus listener"));
+        thread_.start();
+        context_ = new QObject;
+        context_->moveToThread(&thread_);
+        QMetaObject::invokeMethod(
+            context_,
+            [&] {
+                QString error;
+                device_ = QCanBus::instance()->createDevice(QString::fromStdString(choice.plugin),
+                                                            QString::fromStdString(choice.interface), &error);
+                if (!device_) {
+                    why = error.toStdString();
+                    return;
+                }
+                QObject::connect(device_, &QCanBusDevice::framesReceived, context_, [this] {
+                    heard_.fetch_add(static_cast<long>(device_->readAllFrames().size()));
+                });
+                if (!device_->connectDevice()) why = device_->errorString().toStdString();
+            },
+            Qt::BlockingQueuedConnection);
+        if (!why.empty()) return false;
+        const bool up = WaitUntil(
+            [&] {
+                bool connected = false;
+                QMetaObject::invokeMethod(
+                    context_, [&] { connected = device_->state() == QCanBusDevice::ConnectedState; },
+                    Qt::BlockingQueuedConnection);
+                return connected;
+            },
+            5000);
+        if (!up) why = "the listener did not connect";
+        return up;
+    }
+    void Close() {
+        if (!thread_.isRunning()) return;
+        QMetaObject::invokeMethod(
+            context_,
+            [this] {
+                if (device_) device_->disconnectDevice();
+                delete device_;
+                device_ = nullptr;
+            },
+            Qt::BlockingQueuedConnection);
+        thread_.quit();
+        thread_.wait();
+        delete context_;
+        context_ = nullptr;
+    }
+    long Heard() const { return heard_.load(); }
+
+private:
+    QThread thread_;
+    QObject *context_ = nullptr;
+    QCanBusDevice *device_ = nullptr;  // lives on thread_
+    std::atomic<long> heard_{0};
+};
+
 // --flood: the terminal flooded, then pulled out, then the window closed.
 int RunFlood(const Options &o) {
     PtyWindow pw;
@@ -230,9 +308,10 @@ int main(int argc, char **argv) {
     if (!ParseOptions(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: %s [--link=sim|serial] --rate=REPORTS_PER_S [--seconds=S]\n"
+                     "       %s --rate=REPORTS_PER_S --bus=PLUGIN:INTERFACE [--seconds=S]\n"
                      "       %s --idle=none|silent [--seconds=S]\n"
                      "       %s --link=serial --flood [--seconds=S]\n",
-                     argv[0], argv[0], argv[0]);
+                     argv[0], argv[0], argv[0], argv[0]);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -267,6 +346,31 @@ int main(int argc, char **argv) {
     if (!serial && o.idle != "none" && !sw->PlugAndFind()) {
         std::printf("the emulated adapter was not found\nRESULT fail\n");
         return 1;
+    }
+    // The mirror: the listener first, so that a virtual bus this process serves is served from its thread.
+    BusListener listener;
+    std::unique_ptr<BusMirror> mirror;
+    QTimer mirrorTick;
+    if (!o.bus.empty()) {
+        BusChoice choice;
+        std::string why;
+        if (!ParseBusOption(o.bus, choice, why) || !listener.Open(choice, why)) {
+            std::printf("%s\nRESULT fail\n", why.c_str());
+            return 1;
+        }
+        BusMirrorHooks hooks;
+        hooks.writeCommand = [&w](int code, const PayloadBuffer &payload, int length) {
+            return w.CreateMessage(code, length, payload);
+        };
+        hooks.canTransmit = [] { return DevicePresent.load(); };
+        hooks.notice = [](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+        mirror = std::make_unique<BusMirror>(choice, hooks);
+        if (!mirror->Start() || !mirror->Attach()) {
+            std::printf("the mirror did not start\nRESULT fail\n");
+            return 1;
+        }
+        QObject::connect(&mirrorTick, &QTimer::timeout, [&] { mirror->TransmitNext(); });
+        mirrorTick.start(BusMirror::TickInterval);
     }
     WaitUntil([] { return false; }, 500);  // settle: first ticks, first polls
 
@@ -368,7 +472,23 @@ int main(int argc, char **argv) {
             std::printf("terminal full       %ld writes could not be taken whole\n", feeder->FullWrites());
             pass = pass && feeder->FullWrites() == 0;
         }
+        if (mirror) {
+            const bool allHeard = WaitUntil([&] { return listener.Heard() >= sent; }, 10000);
+            const BusMirrorCounts c = mirror->Counts();
+            std::printf("on the bus          %ld heard by the listener; mirror wrote %llu, queue full %llu, "
+                        "lost otherwise %llu\n",
+                        listener.Heard(), static_cast<unsigned long long>(c.toBus),
+                        static_cast<unsigned long long>(c.toBusOverflow),
+                        static_cast<unsigned long long>(c.toBusLost));
+            pass = pass && allHeard && listener.Heard() == sent && c.toBusOverflow == 0 && c.toBusLost == 0;
+        }
     }
+    mirrorTick.stop();
+    if (mirror) {
+        mirror->Detach();
+        mirror->Stop();
+    }
+    listener.Close();
     std::printf("RESULT %s\n", pass ? "pass" : "fail");
     return pass ? 0 : 1;
 }

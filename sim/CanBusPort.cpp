@@ -15,6 +15,11 @@ void CanBusPort::DeliverError(uint8_t flags) {
     if (listener_) listener_->OnBusError(flags);
 }
 
+void CanBusPort::DeliverLost(const std::string &why) {
+    std::lock_guard lock(listenerMutex_);
+    if (listener_) listener_->OnBusLost(why);
+}
+
 bool ParseBusOption(std::string_view value, BusChoice &choice, std::string &why) {
     const std::size_t colon = value.find(':');
     if (colon == std::string_view::npos || colon == 0 || colon + 1 == value.size()) {

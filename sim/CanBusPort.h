@@ -24,6 +24,9 @@ public:
     virtual void OnBusFrame(const BusFrame &frame) = 0;
     // Error flags seen on the bus, in the bits of the bus error report (stuff 08, CRC 04, form 02, ack 01).
     virtual void OnBusError(uint8_t flags) = 0;
+    // The bus failed or went away after it had opened (interface down, device error, the virtual bus's
+    // server gone): at most once per Open, with a one-line reason. What is queued for it is lost.
+    virtual void OnBusLost(const std::string &why) { (void)why; }
 
 protected:
     ~CanBusListener() = default;
@@ -44,6 +47,7 @@ public:
 protected:
     void DeliverFrame(const BusFrame &frame);
     void DeliverError(uint8_t flags);
+    void DeliverLost(const std::string &why);
 
 private:
     std::mutex listenerMutex_;  // held across every listener call

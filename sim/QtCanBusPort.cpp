@@ -4,7 +4,11 @@
 #include <QCanBusDevice>
 #include <QCanBusFrame>
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <algorithm>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "Frame.h"
 
@@ -62,11 +66,31 @@ uint8_t ErrorFlagsOf(const QCanBusFrame &frame) {
     return flags;
 }
 
-QtCanBusPort::QtCanBusPort(BusChoice choice) : choice_(std::move(choice)) {
-    thread_.setObjectName(QStringLiteral("can bus"));
+QCanBusFrame ErrorFrameFor(uint8_t flags) {
+    QCanBusFrame::FrameErrors errors = QCanBusFrame::BusError;
+    QByteArray d(8, 0);
+    if (flags & buserror::AckBit) errors |= QCanBusFrame::MissingAcknowledgmentError;
+    if (flags & (buserror::FormBit | buserror::StuffBit | buserror::CrcBit))
+        errors |= QCanBusFrame::ProtocolViolationError;
+    if (flags & buserror::FormBit) d[2] = static_cast<char>(d[2] | ProtForm);
+    if (flags & buserror::StuffBit) d[2] = static_cast<char>(d[2] | ProtStuff);
+    if (flags & buserror::CrcBit) d[3] = static_cast<char>(ProtLocCrcSequence);
+    QCanBusFrame frame(QCanBusFrame::ErrorFrame);
+    frame.setError(errors);
+    frame.setPayload(d);
+    return frame;
 }
 
-QtCanBusPort::~QtCanBusPort() { Close(); }
+QtCanBusPort::QtCanBusPort(BusChoice choice, std::size_t queueCapacity)
+    : choice_(std::move(choice)), queue_(std::max<std::size_t>(queueCapacity, 1)) {
+    thread_.setObjectName(QStringLiteral("can bus"));
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+QtCanBusPort::~QtCanBusPort() {
+    Close();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
 
 bool QtCanBusPort::Open(std::string &why) {
     Close();
@@ -126,6 +150,17 @@ bool QtCanBusPort::Open(std::string &why) {
 }
 
 void QtCanBusPort::OpenOnBusThread(std::string &why) {
+    if (wakeFd_ < 0) {
+        why = "bus: cannot create the bus thread's wake-up (eventfd)";
+        return;
+    }
+    wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, context_);
+    QObject::connect(wakeNotifier_, &QSocketNotifier::activated, context_, [this] {
+        uint64_t count;
+        while (::read(wakeFd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
+        }
+        Drain();
+    });
     const QString plugin = QString::fromStdString(choice_.plugin);
     const QStringList plugins = QCanBus::instance()->plugins();
     if (!plugins.contains(plugin)) {
@@ -149,6 +184,18 @@ void QtCanBusPort::OpenOnBusThread(std::string &why) {
         stateChanged_.notify_all();
     };
     QObject::connect(device, &QCanBusDevice::stateChanged, context_, noteState);
+    // A bus that had connected and then drops (interface down, server gone) or fails is reported once.
+    QObject::connect(device, &QCanBusDevice::stateChanged, context_,
+                     [this](QCanBusDevice::CanBusDeviceState state) {
+                         if (state == QCanBusDevice::UnconnectedState && device_)
+                             NoteLost(QStringLiteral("disconnected"));
+                     });
+    QObject::connect(device, &QCanBusDevice::errorOccurred, context_, [this, device] {
+        if (device_ && !writingErrorFrame_) NoteLost(device->errorString());
+    });
+    closing_ = false;
+    lostReported_ = false;
+    writingErrorFrame_ = false;
     if (!device->connectDevice()) {
         why = "bus: cannot connect " + choice_.plugin + ":" + choice_.interface + ": " +
               device->errorString().toStdString();
@@ -171,11 +218,14 @@ void QtCanBusPort::Close() {
         context_,
         [this] {
             std::lock_guard handoff(handoffMutex_);
+            closing_ = true;
             if (device_) {
                 device_->disconnectDevice();
                 delete device_;
                 device_ = nullptr;
             }
+            delete wakeNotifier_;
+            wakeNotifier_ = nullptr;
         },
         Qt::BlockingQueuedConnection);
     thread_.quit();
@@ -184,40 +234,82 @@ void QtCanBusPort::Close() {
     context_ = nullptr;
 }
 
-bool QtCanBusPort::Transmit(const BusFrame &frame) {
-    std::lock_guard lock(queueMutex_);
-    if (!open_ || count_ == QueueCapacity) {
-        dropped_.fetch_add(1);
+bool QtCanBusPort::Transmit(const BusFrame &frame) { return Enqueue({frame, 0}); }
+
+bool QtCanBusPort::TransmitError(uint8_t flags) {
+    if (!CarriesErrorFrames(choice_.plugin)) {
+        errorsNotCarried_.fetch_add(1);
         return false;
     }
-    queue_[(head_ + count_) % QueueCapacity] = frame;
+    return Enqueue({BusFrame{}, flags});
+}
+
+bool QtCanBusPort::Enqueue(const Outgoing &item) {
+    std::lock_guard lock(queueMutex_);
+    if (!open_ || count_ == queue_.size()) {
+        // In this order, so that a reader loading the overflow first never sees more of it than drops.
+        dropped_.fetch_add(1);
+        if (open_) overflowed_.fetch_add(1);
+        return false;
+    }
+    queue_[(head_ + count_) % queue_.size()] = item;
     ++count_;
     if (!wakePending_) {
         wakePending_ = true;
-        QMetaObject::invokeMethod(
-            context_, [this] { Drain(); }, Qt::QueuedConnection);
+        const uint64_t one = 1;
+        // Cannot fail short of a counter near 2^64: the bus thread reads it back to 0 on every wake.
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
     }
     return true;
 }
 
 void QtCanBusPort::Drain() {
+    // A few frames per turn of the lock, so that a writer on another thread seldom finds it held.
+    constexpr std::size_t Batch = 64;
+    Outgoing batch[Batch];
     for (;;) {
-        BusFrame frame;
+        std::size_t n = 0;
         {
             std::lock_guard lock(queueMutex_);
             if (count_ == 0) {
                 wakePending_ = false;
                 return;
             }
-            frame = queue_[head_];
-            head_ = (head_ + 1) % QueueCapacity;
-            --count_;
+            for (; n < Batch && count_ > 0; ++n) {
+                batch[n] = queue_[head_];
+                head_ = (head_ + 1) % queue_.size();
+                --count_;
+            }
         }
-        if (device_ && device_->writeFrame(ToQtFrame(frame)))
-            written_.fetch_add(1);
-        else
-            dropped_.fetch_add(1);
+        for (std::size_t i = 0; i < n; ++i) {
+            bool ok = false;
+            if (device_ && device_->state() == QCanBusDevice::ConnectedState) {
+                if (batch[i].errorFlags != 0) {
+                    writingErrorFrame_ = true;
+                    ok = device_->writeFrame(ErrorFrameFor(batch[i].errorFlags));
+                    writingErrorFrame_ = false;
+                } else {
+                    ok = device_->writeFrame(ToQtFrame(batch[i].frame));
+                }
+            }
+            if (ok)
+                written_.fetch_add(1);
+            else
+                dropped_.fetch_add(1);
+        }
     }
+}
+
+void QtCanBusPort::NoteLost(const QString &reason) {
+    if (closing_ || lostReported_) return;
+    {
+        // Before Open has returned true, a failure is Open's to tell.
+        std::lock_guard lock(queueMutex_);
+        if (!open_) return;
+    }
+    lostReported_ = true;
+    DeliverLost("bus: " + choice_.plugin + ":" + choice_.interface + ": " +
+                (reason.isEmpty() ? std::string("failed") : reason.toStdString()));
 }
 
 void QtCanBusPort::ReadAll() {

@@ -2,9 +2,12 @@
 // virtualcan:can0 (Qt's bus between local processes) or socketcan:can0 (a Linux CAN interface).
 //
 // Thread contract: the device lives on a thread of the port's own, which runs an event loop (the device
-// needs one; a QCoreApplication must exist). Transmit, from any thread, puts the frame in a locked ring
-// of QueueCapacity frames and wakes that thread with one queued call per batch; received frames are
-// handed to the listener on that thread. Open and Close block their caller until the bus thread has done
+// needs one; a QCoreApplication must exist). Transmit and TransmitError, from any thread, put the frame
+// in a locked ring (QueueCapacity frames unless the constructor is given another bound, allocated once)
+// and wake that thread once per batch through an event descriptor; they never wait for the bus and never
+// allocate. Received frames, and
+// the loss of a bus that had opened (OnBusLost, once per Open), are handed to the listener on that
+// thread. Open and Close block their caller until the bus thread has done
 // the work, so they must not be called from the bus thread or from inside the listener; after Close the
 // thread has ended and the listener is not called again.
 //
@@ -25,37 +28,60 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "CanBusPort.h"
 
 class QCanBusFrame;
+class QSocketNotifier;
 
 class QtCanBusPort final : public CanBusPort {
 public:
     static constexpr std::size_t QueueCapacity = 1024;
     static constexpr std::chrono::milliseconds ConnectTimeout{5000};
 
-    explicit QtCanBusPort(BusChoice choice);
+    explicit QtCanBusPort(BusChoice choice, std::size_t queueCapacity = QueueCapacity);
     ~QtCanBusPort() override;
 
     bool Open(std::string &why) override;
     void Close() override;
     bool Transmit(const BusFrame &frame) override;
+    // Queues an error frame carrying a bus error report's flags (ErrorFrameFor). Only a plugin that
+    // carries error frames as such gets them (CarriesErrorFrames); for any other the frame is counted in
+    // ErrorFramesNotCarried and false is returned.
+    bool TransmitError(uint8_t flags);
 
-    uint64_t FramesWritten() const { return written_.load(); }
+    // Error frames go only where the plugin passes them on as error frames: socketcan. Qt's virtualcan
+    // takes them but hands them to the other nodes as data frames with identifier 0, which would put a
+    // frame on the bus that nobody sent.
+    static bool CarriesErrorFrames(const std::string &plugin) { return plugin == "socketcan"; }
+
+    uint64_t FramesWritten() const { return written_.load(); }  // data and error frames
     uint64_t FramesDropped() const {
         return dropped_.load();
     }  // queue full, closed, or refused by the device
+    uint64_t FramesOverflowed() const { return overflowed_.load(); }  // of those, queue full
+    uint64_t ErrorFramesNotCarried() const { return errorsNotCarried_.load(); }
 
 private:
+    // One queued frame: a data or remote frame, or an error frame when errorFlags is not 0.
+    struct Outgoing {
+        BusFrame frame;
+        uint8_t errorFlags = 0;
+    };
+
+    bool Enqueue(const Outgoing &item);
     void OpenOnBusThread(std::string &why);  // bus thread
     void Drain();                            // bus thread
     void ReadAll();                          // bus thread
+    void NoteLost(const QString &reason);    // bus thread
 
     BusChoice choice_;
     QThread thread_;
     QObject *context_ = nullptr;       // lives on thread_; queued calls run in its name
     QCanBusDevice *device_ = nullptr;  // lives on thread_; touched only there
+    QSocketNotifier *wakeNotifier_ = nullptr;  // lives on thread_: wakeFd_ readable -> Drain
+    int wakeFd_ = -1;                          // an eventfd, for the whole life of the port
 
     // Held by the bus thread's side of Open and Close and by their caller reading the outcome, so the
     // hand-over is visible to race checkers that cannot see into Qt's blocking queued call.
@@ -64,14 +90,22 @@ private:
     std::condition_variable stateChanged_;
     QCanBusDevice::CanBusDeviceState state_ = QCanBusDevice::UnconnectedState;
 
+    // Bus thread only: the device is being closed on purpose; the loss has been reported for this Open;
+    // an error frame is being written (a refusal is not a lost bus).
+    bool closing_ = false;
+    bool lostReported_ = false;
+    bool writingErrorFrame_ = false;
+
     std::mutex queueMutex_;
     bool open_ = false;
     bool wakePending_ = false;
-    BusFrame queue_[QueueCapacity];
+    std::vector<Outgoing> queue_;  // fixed size, allocated by the constructor
     std::size_t head_ = 0, count_ = 0;
 
     std::atomic<uint64_t> written_{0};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> overflowed_{0};
+    std::atomic<uint64_t> errorsNotCarried_{0};
 };
 
 // A Qt frame to the adapter's view and back. An error frame has no BusFrame: ToBusFrame returns false.
@@ -80,3 +114,8 @@ QCanBusFrame ToQtFrame(const BusFrame &busFrame);
 // The bus error report bits of an error frame in Linux SocketCAN's layout (protocol violation detail in
 // data bytes 2 and 3): no acknowledgement -> 01, form -> 02, CRC -> 04, stuff -> 08; 0 for anything else.
 uint8_t ErrorFlagsOf(const QCanBusFrame &frame);
+// The other way: the error frame a bus error report's flags stand for, in the same layout, so that
+// ErrorFlagsOf(ErrorFrameFor(f)) == f for every f of 00..0F. A bus error (with protocol violation detail
+// for form, stuff and CRC, missing acknowledgement for ack); 8 data bytes.
+//   01 -> bus error + no ack, 00 00 00 00 ..;  0C -> bus error + protocol violation, data 00 00 04 08 ..
+QCanBusFrame ErrorFrameFor(uint8_t flags);

@@ -1,0 +1,174 @@
+#include "BusMirror.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "IdCoding.h"
+
+namespace {
+
+constexpr uint32_t StandardMask = 0x7FF;
+constexpr uint32_t ExtendedMask = 0x1FFFFFFF;
+
+}  // namespace
+
+BusMirror::BusMirror(BusChoice choice, BusMirrorHooks hooks)
+    : choice_(choice), hooks_(std::move(hooks)), port_(std::move(choice), BusQueueCapacity) {}
+
+BusMirror::~BusMirror() {
+    Detach();
+    Stop();
+}
+
+bool BusMirror::Start() {
+    Stop();
+    {
+        std::lock_guard lock(lostMutex_);
+        lostWhy_.clear();
+        lostPending_.store(false);
+    }
+    port_.SetListener(this);
+    std::string why;
+    if (port_.Open(why)) return true;
+    port_.SetListener(nullptr);
+    Notify(why);
+    return false;
+}
+
+void BusMirror::Stop() {
+    port_.Close();  // the bus thread has ended: no listener call is running or comes later
+    port_.SetListener(nullptr);
+    std::lock_guard lock(adapterMutex_);
+    adapterCount_ = 0;
+}
+
+bool BusMirror::Attach() {
+    if (attached_) return false;
+    attached_ = AddPumpConsumer(this);
+    return attached_;
+}
+
+void BusMirror::Detach() {
+    if (!attached_) return;
+    RemovePumpConsumer(this);
+    attached_ = false;
+}
+
+// ---- Adapter to bus (the pump's thread) ----
+
+void BusMirror::CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
+                         uint8_t Info, const uint8_t (&Data)[8]) {
+    CanFrameWithRemote(Hour, Minute, Second, Millisecond, Identifier, Info, false, Data);
+}
+
+void BusMirror::CanFrameWithRemote(int, int, int, int, uint32_t Identifier, uint8_t Info, bool Remote,
+                                   const uint8_t (&Data)[8]) {
+    BusFrame frame;
+    frame.extended = (Info & InfoExtendedFlag) != 0;
+    frame.identifier = Identifier & (frame.extended ? ExtendedMask : StandardMask);
+    frame.remote = Remote;
+    frame.length = static_cast<uint8_t>(std::min(Info & 0x0F, 8));
+    if (!Remote) std::copy(Data, Data + frame.length, frame.data.begin());
+    port_.Transmit(frame);  // a full ring or a closed bus is counted there
+}
+
+void BusMirror::BusError(uint8_t Flags) {
+    if (Flags != 0) port_.TransmitError(Flags);
+}
+
+// ---- Bus to adapter ----
+
+void BusMirror::OnBusFrame(const BusFrame &frame) {
+    std::lock_guard lock(adapterMutex_);
+    if (adapterCount_ == AdapterQueueCapacity) {
+        fromBusOverflow_.fetch_add(1);
+        return;
+    }
+    adapterQueue_[(adapterHead_ + adapterCount_) % AdapterQueueCapacity] = frame;
+    ++adapterCount_;
+    fromBus_.fetch_add(1);
+}
+
+void BusMirror::OnBusLost(const std::string &why) {
+    {
+        std::lock_guard lock(lostMutex_);
+        lostWhy_ = why;
+    }
+    lostPending_.store(true);
+}
+
+void BusMirror::TransmitNext() {
+    const Clock::time_point now = Clock::now();
+    if (lostPending_.exchange(false)) {
+        std::string why;
+        {
+            std::lock_guard lock(lostMutex_);
+            why = lostWhy_;
+        }
+        Notify(why);
+    }
+    ReportLosses(now);
+
+    if (sentBefore_ && now - lastCommand_ < Spacing) return;
+    {
+        std::lock_guard lock(adapterMutex_);
+        if (adapterCount_ == 0) return;
+    }
+    // Asked outside the lock: the owner's answer may take a moment, and the bus thread must not wait.
+    const bool canTransmit = hooks_.canTransmit && hooks_.canTransmit();
+    BusFrame frame;
+    {
+        std::lock_guard lock(adapterMutex_);
+        if (!canTransmit) {
+            // The adapter is not a node of the bus now: what other nodes sent meanwhile is not kept for
+            // later, when it would be stale.
+            notSentNoAdapter_.fetch_add(adapterCount_);
+            adapterCount_ = 0;
+            return;
+        }
+        if (adapterCount_ == 0) return;
+        frame = adapterQueue_[adapterHead_];
+        adapterHead_ = (adapterHead_ + 1) % AdapterQueueCapacity;
+        --adapterCount_;
+    }
+    const int count = std::min<int>(frame.length, MaxDataBytes);
+    PayloadBuffer payload{};
+    const int length = OutInitPayload(MirrorSlot, 0, TransmitFlags(false, false),
+                                      EncodeId(frame.identifier, frame.remote, !frame.extended),
+                                      InfoByte(count, frame.extended), frame.data.data(), count, payload);
+    sentBefore_ = true;
+    lastCommand_ = now;
+    if (hooks_.writeCommand && hooks_.writeCommand(frame::OutInitialization, payload, length))
+        sentToAdapter_.fetch_add(1);
+    else
+        commandFailures_.fetch_add(1);
+}
+
+BusMirrorCounts BusMirror::Counts() const {
+    BusMirrorCounts c;
+    c.toBus = port_.FramesWritten();
+    c.toBusOverflow = port_.FramesOverflowed();  // before the drops it is part of
+    c.toBusLost = port_.FramesDropped() - c.toBusOverflow;
+    c.errorsNotCarried = port_.ErrorFramesNotCarried();
+    c.fromBus = fromBus_.load();
+    c.fromBusOverflow = fromBusOverflow_.load();
+    c.sentToAdapter = sentToAdapter_.load();
+    c.notSentNoAdapter = notSentNoAdapter_.load();
+    c.commandFailures = commandFailures_.load();
+    return c;
+}
+
+void BusMirror::Notify(const std::string &line) {
+    if (hooks_.notice) hooks_.notice(line);
+}
+
+void BusMirror::ReportLosses(Clock::time_point now) {
+    if (lossNoticeBefore_ && now - lastLossNotice_ < NoticeInterval) return;
+    const uint64_t toBus = port_.FramesOverflowed(), fromBus = fromBusOverflow_.load();
+    if (toBus + fromBus == reportedOverflow_) return;
+    reportedOverflow_ = toBus + fromBus;
+    lossNoticeBefore_ = true;
+    lastLossNotice_ = now;
+    Notify("bus mirror: queue full, " + std::to_string(toBus) + " frames not put on the bus, " +
+           std::to_string(fromBus) + " frames from the bus not transmitted");
+}
