@@ -144,6 +144,27 @@ TEST_F(GatewayOnTerminal, InitializesWithTheOptionsAtEveryPlugAndDisablesOnSigte
     }
 }
 
+// A stop in the middle of an initialisation: the rest of it is never sent, so the adapter is left
+// disabled, not switched on again after the disable sequence.
+TEST_F(GatewayOnTerminal, StopDuringInitializationCutsItShortAndDisables) {
+    Plug();
+    ASSERT_TRUE(gateway.Start({"--link=serial:" + linkPath}));
+    ASSERT_EQ(ReadFrames(1).size(), 1u);  // Adaptor Ready; the first wait has begun
+    ASSERT_EQ(::kill(static_cast<pid_t>(gateway.Pid()), SIGTERM), 0);
+    std::vector<LoggedFrame> got = ReadFrames(10);
+    // On a very slow machine the time command may have gone out before the signal was seen.
+    if (!got.empty() && got.front().type == 4) {
+        got.erase(got.begin());
+        const auto more = ReadFrames(1, 1000);
+        got.insert(got.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(gateway.Finish(), 0) << gateway.StatusText().toStdString();
+    RecordingChannel expected;
+    DisableSequence(expected);
+    EXPECT_EQ(BytesOf(got), expected.frames);
+    EXPECT_TRUE(ReadFrames(1, 300).empty()) << "nothing after the disable sequence";
+}
+
 TEST_F(GatewayOnTerminal, StopsWithoutCommandsWhenNoAdapterIsThere) {
     ASSERT_TRUE(gateway.Start({"--link=serial:" + linkPath}));
     // Nothing to find; SIGINT as Ctrl+C ends it at once with nothing sent. Sent once the program holds
@@ -248,6 +269,19 @@ TEST(GatewayTraceFile, AppendsWholeLinesUnderTheGivenName) {
     EXPECT_EQ(gateway.Output(), QStringList{});
 }
 
+// A trace that cannot be written (a full disk): one status line, and the gateway goes on with the adapter.
+TEST(GatewayTraceFile, WriteErrorIsReportedOnceAndTheRestGoesOn) {
+    GatewayProcess gateway;
+    ASSERT_TRUE(gateway.Start({"--link=sim", "--traffic=frames=200", "--log=/dev/full"}));
+    ASSERT_TRUE(gateway.WaitForStatus("  MC Initialization")) << gateway.StatusText().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gateway.StatusText().contains("/dev/full"); }, 5000))
+        << gateway.StatusText().toStdString();
+    EXPECT_EQ(gateway.Terminate(), 0) << gateway.StatusText().toStdString();
+    const QStringList lines = gateway.Status();
+    EXPECT_EQ(lines.filter("/dev/full").size(), 1) << gateway.StatusText().toStdString();
+    EXPECT_TRUE(lines.contains("  MC Disable")) << gateway.StatusText().toStdString();
+}
+
 TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
     GatewayProcess help;
     ASSERT_TRUE(help.Start({"--help"}));
@@ -274,7 +308,15 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
         EXPECT_FALSE(QFile::exists(log)) << "a bad option must not start anything";
     }
 
-    // A trace file that cannot be opened: said in one line, and nothing runs.
+    // A link that cannot be set up, and a trace file that cannot be opened: said in one line, and
+    // nothing runs.
+    GatewayProcess noLibrary;
+    ASSERT_TRUE(noLibrary.Start({"--link=d2xx:" + dir.filePath("libftd2xx.so"), "--log=" + log}));
+    EXPECT_EQ(noLibrary.Finish(), 1);
+    ASSERT_EQ(noLibrary.Status().size(), 1) << noLibrary.StatusText().toStdString();
+    EXPECT_TRUE(noLibrary.Status().first().contains("libftd2xx.so")) << noLibrary.StatusText().toStdString();
+    EXPECT_FALSE(QFile::exists(log));
+
     GatewayProcess unopened;
     ASSERT_TRUE(unopened.Start({"--link=sim", "--log=" + dir.filePath("no/such/folder/x.log")}));
     EXPECT_EQ(unopened.Finish(), 1);
