@@ -19,6 +19,9 @@ int main(int argc, char **argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A reader of standard output or standard error that goes away must not end the run before the
+    // adapter is disabled: the write fails instead (and the trace log reports it once).
+    std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication app(argc, argv);
     const GatewayCommandLine line = ParseGatewayCommandLine(QCoreApplication::arguments());

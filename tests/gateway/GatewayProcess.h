@@ -2,6 +2,8 @@
 // and standard error gathered as lines, and always killed and reaped when the object goes.
 #pragma once
 
+#include <unistd.h>
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -57,6 +59,10 @@ public:
         if (process_.state() == QProcess::NotRunning) return;
         process_.kill();
         process_.waitForFinished(5000);
+    }
+    // Standard error goes to `fd` (the write end of a pipe the test holds) instead of being gathered.
+    void SendStatusTo(int fd) {
+        process_.setChildProcessModifier([fd] { ::dup2(fd, STDERR_FILENO); });
     }
     qint64 Pid() const { return process_.processId(); }
 

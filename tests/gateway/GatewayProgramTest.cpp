@@ -2,6 +2,7 @@
 // pseudo-terminal (to see every byte it sends), against the adapter emulator process (to see it answer,
 // carry traffic and be pulled out), and against the built-in emulator with a trace file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -280,6 +281,32 @@ TEST(GatewayTraceFile, WriteErrorIsReportedOnceAndTheRestGoesOn) {
     const QStringList lines = gateway.Status();
     EXPECT_EQ(lines.filter("/dev/full").size(), 1) << gateway.StatusText().toStdString();
     EXPECT_TRUE(lines.contains("  MC Disable")) << gateway.StatusText().toStdString();
+}
+
+// Nobody reads the status lines any more (the terminal of an ssh session closed, say): the stop still
+// disables the adapter and ends cleanly.
+TEST(GatewayStatusLines, ReaderGoneStillStopsCleanly) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    GatewayProcess gateway;
+    gateway.SendStatusTo(pipeFds[1]);
+    ASSERT_TRUE(gateway.Start({"--link=sim", "--log=/dev/null"}));
+    ::close(pipeFds[1]);
+    // Read until the initialisation is answered, then hang up the reading end.
+    QByteArray seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!seen.contains("  MC Initialization\n") && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{pipeFds[0], POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0) continue;
+        char chunk[256];
+        const ssize_t n = ::read(pipeFds[0], chunk, sizeof chunk);
+        if (n <= 0) break;
+        seen.append(chunk, n);
+    }
+    ::close(pipeFds[0]);
+    ASSERT_TRUE(seen.contains("  MC Initialization\n")) << seen.toStdString();
+    // The disable sequence's reports are status lines with nobody to read them.
+    EXPECT_EQ(gateway.Terminate(), 0);
 }
 
 TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
