@@ -119,11 +119,16 @@ bool Gateway::Start(std::string &why) {
     return true;
 }
 
-// Everything the pump hands its frames to. Each consumer is called on the receive thread, in stream
-// order, and gets EndOfPump() after every pump; at most MaxPumpConsumers of them.
+// Everything the pump hands its frames to; a further consumer (a bus mirror, say) is added here and
+// is removed with the others in Stop(). Each is called on the receive thread, in stream order, and gets
+// EndOfPump() after every pump.
 void Gateway::AttachConsumers() {
-    AddPumpConsumer(trace_.get());
-    AddPumpConsumer(reports_.get());
+    Attach(*trace_);
+    Attach(*reports_);
+}
+
+void Gateway::Attach(PumpConsumer &consumer) {
+    if (AddPumpConsumer(&consumer)) consumers_.push_back(&consumer);
 }
 
 void Gateway::Stop() {
@@ -133,8 +138,8 @@ void Gateway::Stop() {
     signalNotifier_.reset();
     if (receiveThread_) receiveThread_->Stop();
     receiveThread_.reset();
-    RemovePumpConsumer(reports_.get());
-    RemovePumpConsumer(trace_.get());
+    for (PumpConsumer *consumer : consumers_) RemovePumpConsumer(consumer);
+    consumers_.clear();
     SetLinkErrorSink({});
     if (firmware_) {
         firmware_->StopGenerator();

@@ -16,10 +16,12 @@
 #include <QTimer>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AdapterSequences.h"
 #include "EmulatedFirmware.h"
 #include "GatewayOptions.h"
+#include "ReceivePump.h"
 #include "StatusLines.h"
 #include "TraceLog.h"
 #include "UnitThread.h"
@@ -48,6 +50,7 @@ private:
     void RunSequences();
     void OnSignal();
     void AttachConsumers();
+    void Attach(PumpConsumer &consumer);
 
     GatewayOptions options_;
     int signalFd_;
@@ -55,6 +58,7 @@ private:
     std::unique_ptr<TraceLog> trace_;
     std::unique_ptr<Reports> reports_;
     std::unique_ptr<EmulatedFirmware> firmware_;
+    std::vector<PumpConsumer *> consumers_;  // attached to the pump, in the order they were added
     std::unique_ptr<TEventThread> receiveThread_;
     QTimer presenceTimer_;
     std::unique_ptr<QSocketNotifier> signalNotifier_;

@@ -31,24 +31,28 @@ std::string Named(const QString &option, const QString &value) {
 
 struct Parser {
     QCommandLineParser parser;
-    QCommandLineOption link{"link", "How the adapter is reached: sim, d2xx[:LIBRARY], serial[:PATH][@BAUD]. "
-                                    "Default: FTDI's D2XX library.",
+    QCommandLineOption link{"link",
+                            "How the adapter is reached: sim, d2xx[:LIBRARY], serial[:PATH][@BAUD]. "
+                            "Default: FTDI's D2XX library.",
                             "KIND"};
-    QCommandLineOption settings{"settings", "Read the CAN settings from FILE (the window's Brisklet.INI); "
-                                            "options below replace what it says.",
+    QCommandLineOption settings{"settings",
+                                "Read the CAN settings from FILE (the window's Brisklet.INI); "
+                                "options below replace what it says.",
                                 "FILE"};
-    QCommandLineOption bitrate{"bitrate", QString::fromStdString("Bit rate in kbit/s: " + RateList() + " (default 250)."),
-                               "KBPS"};
+    QCommandLineOption bitrate{
+        "bitrate", QString::fromStdString("Bit rate in kbit/s: " + RateList() + " (default 250)."), "KBPS"};
     QCommandLineOption listen{"listen", "Listen only: the adapter never sends on the bus."};
     QCommandLineOption lowSpeed{"low-speed", "Use the low-speed (fault-tolerant) transceiver."};
     QCommandLineOption tag{"tag", "Acceptance tag, hexadecimal (default 0).", "HEX"};
-    QCommandLineOption mask{"mask", "Acceptance mask, hexadecimal; a 1 bit must match the tag (default 0: none must).", "HEX"};
+    QCommandLineOption mask{
+        "mask", "Acceptance mask, hexadecimal; a 1 bit must match the tag (default 0: none must).", "HEX"};
     QCommandLineOption extended{"29bit", "29-bit identifiers for tag and mask (default 11-bit)."};
-    QCommandLineOption log{"log", "Append the trace to FILE instead of standard output (- is standard output).",
-                           "FILE"};
+    QCommandLineOption log{
+        "log", "Append the trace to FILE instead of standard output (- is standard output).", "FILE"};
     QCommandLineOption logName{"log-name", "Interface name in the trace lines (default brisklet0).", "NAME"};
-    QCommandLineOption traffic{"traffic", "With --link=sim: what the emulated adapter hears on its bus per second, "
-                                          "e.g. frames=20,errors=1.",
+    QCommandLineOption traffic{"traffic",
+                               "With --link=sim: what the emulated adapter hears on its bus per second, "
+                               "e.g. frames=20,errors=1.",
                                "RATES"};
     QCommandLineOption help{{"h", "help"}, "Show this text and exit."};
     QCommandLineOption version{{"v", "version"}, "Show the version and exit."};
@@ -58,8 +62,8 @@ struct Parser {
             "Runs Brisklet without a display: initialises the adapter each time it is found, writes every\n"
             "received CAN frame and bus error to a trace in the candump log format, reports what happens\n"
             "on standard error, and disables the adapter on SIGINT or SIGTERM.");
-        parser.addOptions({link, settings, bitrate, listen, lowSpeed, tag, mask, extended, log, logName, traffic,
-                           help, version});
+        parser.addOptions({link, settings, bitrate, listen, lowSpeed, tag, mask, extended, log, logName,
+                           traffic, help, version});
     }
 };
 
@@ -75,7 +79,8 @@ bool ApplySettingsFile(const QString &path, CanSetup &can, std::string &error) {
         error = Named("settings", path) + ": larger than 1 MiB, not a settings file";
         return false;
     }
-    const BriskletSettings s = ParseSettingsText(std::string_view(text.constData(), std::size_t(text.size())), "");
+    const BriskletSettings s =
+        ParseSettingsText(std::string_view(text.constData(), std::size_t(text.size())), "");
     can.bitRateRow = s.Speed;
     can.listening = s.Listening;
     can.standard = s.Std11;
@@ -125,7 +130,8 @@ GatewayCommandLine ParseGatewayCommandLine(const QStringList &arguments) {
     if (p.parser.isSet(p.link) && !ParseLinkOption(p.parser.value(p.link).toStdString(), o.link, why))
         return fail(why);
 
-    if (p.parser.isSet(p.settings) && !ApplySettingsFile(p.parser.value(p.settings), o.can, why)) return fail(why);
+    if (p.parser.isSet(p.settings) && !ApplySettingsFile(p.parser.value(p.settings), o.can, why))
+        return fail(why);
 
     if (p.parser.isSet(p.bitrate)) {
         const QString text = p.parser.value(p.bitrate);

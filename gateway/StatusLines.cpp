@@ -28,7 +28,9 @@ void StatusLines::Post(std::string_view line) {
         Drain();
         return;
     }
-    if (post) QMetaObject::invokeMethod(this, [this] { Drain(); }, Qt::QueuedConnection);
+    if (post)
+        QMetaObject::invokeMethod(
+            this, [this] { Drain(); }, Qt::QueuedConnection);
 }
 
 void StatusLines::Drain() {

@@ -14,8 +14,8 @@ int CanInitPayloadFor(const CanSetup &setup, PayloadBuffer &out) {
 }
 
 int McInitPayloadFor(const CanSetup &setup, PayloadBuffer &out) {
-    return McInitPayload(EncodeId(setup.tag, false, setup.standard), EncodeId(setup.mask, false, setup.standard),
-                         setup.standard, out);
+    return McInitPayload(EncodeId(setup.tag, false, setup.standard),
+                         EncodeId(setup.mask, false, setup.standard), setup.standard, out);
 }
 
 // Each sequence builds into a buffer of its own, so that a second sequence run inside one of the waits
@@ -26,8 +26,8 @@ void InitializeSequence(const CanSetup &setup, CommandChannel &channel) {
     channel.Wait();
 
     const TimeOfDay now = channel.Now();
-    channel.Send(frame::TimeInitialization,
-                 payload, TimeInitPayload(now.hour, now.minute, now.second, now.millisecond, payload));
+    channel.Send(frame::TimeInitialization, payload,
+                 TimeInitPayload(now.hour, now.minute, now.second, now.millisecond, payload));
     channel.Wait();
 
     // A listening controller may not send: every slot is stopped first.

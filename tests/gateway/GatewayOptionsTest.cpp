@@ -49,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
         GoodRow{"lowest_rate", {"--bitrate=10"}, CanOf(0, false, false, 0, 0, true)},
         GoodRow{"highest_rate_separate_value", {"--bitrate", "1000"}, CanOf(7, false, false, 0, 0, true)},
         GoodRow{"flags", {"--listen", "--low-speed"}, CanOf(5, true, true, 0, 0, true)},
-        GoodRow{"standard_filter", {"--tag=7ff", "--mask", "0x7FF"}, CanOf(5, false, false, 0x7FF, 0x7FF, true)},
+        GoodRow{
+            "standard_filter", {"--tag=7ff", "--mask", "0x7FF"}, CanOf(5, false, false, 0x7FF, 0x7FF, true)},
         GoodRow{"extended_filter",
                 {"--29bit", "--tag=1ABCDEF0", "--mask=1FFFFFFF"},
                 CanOf(5, false, false, 0x1ABCDEF0, 0x1FFFFFFF, false)},
@@ -74,22 +75,21 @@ TEST_P(BadCommandLines, GiveOneLineNamingTheValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, BadCommandLines,
-    ::testing::Values(BadRow{"rate_not_in_list", {"--bitrate=300"}, "--bitrate=300"},
-                      BadRow{"rate_not_a_number", {"--bitrate=fast"}, "--bitrate=fast"},
-                      BadRow{"rate_missing", {"--bitrate"}, "bitrate"},
-                      BadRow{"tag_not_hex", {"--tag=7FG"}, "--tag=7FG"},
-                      BadRow{"tag_empty", {"--tag="}, "--tag="},
-                      BadRow{"tag_too_wide_for_11_bit", {"--tag=800"}, "--tag=800"},
-                      BadRow{"mask_too_wide_for_29_bit", {"--29bit", "--mask=20000000"}, "--mask=20000000"},
-                      BadRow{"mask_over_32_bits", {"--29bit", "--mask=123456789"}, "--mask=123456789"},
-                      BadRow{"unknown_link", {"--link=usb"}, "usb"},
-                      BadRow{"log_name_with_blank", {"--log-name=can 0"}, "--log-name=can 0"},
-                      BadRow{"log_empty", {"--log="}, "--log="},
-                      BadRow{"traffic_without_sim", {"--link=serial", "--traffic=frames=5"}, "--link=sim"},
-                      BadRow{"traffic_bad", {"--link=sim", "--traffic=frames=lots"}, "lots"},
-                      BadRow{"settings_missing", {"--settings=/nonexistent/Brisklet.INI"}, "/nonexistent/Brisklet.INI"},
-                      BadRow{"unknown_option", {"--colour"}, "colour"},
-                      BadRow{"stray_argument", {"can0"}, "can0"}),
+    ::testing::Values(
+        BadRow{"rate_not_in_list", {"--bitrate=300"}, "--bitrate=300"},
+        BadRow{"rate_not_a_number", {"--bitrate=fast"}, "--bitrate=fast"},
+        BadRow{"rate_missing", {"--bitrate"}, "bitrate"}, BadRow{"tag_not_hex", {"--tag=7FG"}, "--tag=7FG"},
+        BadRow{"tag_empty", {"--tag="}, "--tag="},
+        BadRow{"tag_too_wide_for_11_bit", {"--tag=800"}, "--tag=800"},
+        BadRow{"mask_too_wide_for_29_bit", {"--29bit", "--mask=20000000"}, "--mask=20000000"},
+        BadRow{"mask_over_32_bits", {"--29bit", "--mask=123456789"}, "--mask=123456789"},
+        BadRow{"unknown_link", {"--link=usb"}, "usb"},
+        BadRow{"log_name_with_blank", {"--log-name=can 0"}, "--log-name=can 0"},
+        BadRow{"log_empty", {"--log="}, "--log="},
+        BadRow{"traffic_without_sim", {"--link=serial", "--traffic=frames=5"}, "--link=sim"},
+        BadRow{"traffic_bad", {"--link=sim", "--traffic=frames=lots"}, "lots"},
+        BadRow{"settings_missing", {"--settings=/nonexistent/Brisklet.INI"}, "/nonexistent/Brisklet.INI"},
+        BadRow{"unknown_option", {"--colour"}, "colour"}, BadRow{"stray_argument", {"can0"}, "can0"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(GatewaySettingsFile, GivesTheWindowsValuesAndTheCommandLineWins) {
@@ -99,8 +99,9 @@ TEST(GatewaySettingsFile, GivesTheWindowsValuesAndTheCommandLineWins) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     // Written as the window writes it; Speed is the list's row (7: 1000 kbit/s), 2.0A=0 means 29-bit.
-    file.write("[PATH]\r\nFile=/x/\r\nIni=Brisklet.INI\r\n[CAN]\r\nSpeed=7\r\nListening=1\r\nTag=1ABCDEF0\r\n"
-               "Mask=1FFFFFFF\r\n2.0A=0\r\n");
+    file.write(
+        "[PATH]\r\nFile=/x/\r\nIni=Brisklet.INI\r\n[CAN]\r\nSpeed=7\r\nListening=1\r\nTag=1ABCDEF0\r\n"
+        "Mask=1FFFFFFF\r\n2.0A=0\r\n");
     file.close();
 
     GatewayCommandLine line = Parse({"--settings=" + path});
@@ -135,8 +136,8 @@ TEST(GatewaySettingsFile, UnreadableOrHugeFileIsRefused) {
 TEST(GatewayCommandLineText, HelpVersionAndLogOptions) {
     GatewayCommandLine line = Parse({"--help"});
     EXPECT_EQ(line.outcome, Outcome::Help);
-    for (const char *option : {"--link", "--settings", "--bitrate", "--listen", "--low-speed", "--tag", "--mask",
-                               "--29bit", "--log", "--log-name"})
+    for (const char *option : {"--link", "--settings", "--bitrate", "--listen", "--low-speed", "--tag",
+                               "--mask", "--29bit", "--log", "--log-name"})
         EXPECT_NE(line.text.find(option), std::string::npos) << option;
 
     line = Parse({"-v"});

@@ -1,8 +1,8 @@
 // brisklet-gateway as a process, on a machine without a display: against a far end this test plays on a
 // pseudo-terminal (to see every byte it sends), against the adapter emulator process (to see it answer,
 // carry traffic and be pulled out), and against the built-in emulator with a trace file.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -91,8 +91,9 @@ protected:
         InitializeSequence(setup, expected);
         EXPECT_EQ(BytesOf(got), expected.frames);
         // The time of day sent is the machine's (a second's slack either side, and midnight).
-        const int sent = ((expected.time.hour * 60 + expected.time.minute) * 60 + expected.time.second) * 1000 +
-                         expected.time.millisecond;
+        const int sent =
+            ((expected.time.hour * 60 + expected.time.minute) * 60 + expected.time.second) * 1000 +
+            expected.time.millisecond;
         const int now = QTime::currentTime().msecsSinceStartOfDay();
         EXPECT_TRUE(std::abs(now - sent) < 10000 || std::abs(now - sent) > 86390000) << sent << " vs " << now;
         for (std::size_t wait : expected.waits)
@@ -184,15 +185,17 @@ protected:
         ASSERT_TRUE(QFileInfo::exists(GatewayProcess::Program())) << GatewayProcess::Program().toStdString();
         linkPath = dir.filePath("adapter");
     }
-    void StartAdapter() { ASSERT_TRUE(adapter.Start(linkPath, {"--traffic=frames=50"})) << adapter.Error().toStdString(); }
+    void StartAdapter() {
+        ASSERT_TRUE(adapter.Start(linkPath, {"--traffic=frames=50"})) << adapter.Error().toStdString();
+    }
     // The four reports of an initialisation, after the n-th "adapter found", in order.
     void ExpectReportsInOrder(int found) {
         const QStringList lines = gateway.Status();
         qsizetype at = -1;
         for (int i = 0; i < found; ++i) at = lines.indexOf("adapter found", at + 1);
         ASSERT_GE(at, 0) << gateway.StatusText().toStdString();
-        for (const char *report : {"  Adaptor Ready", "  Time Initialization", "  CAN Initialization",
-                                   "  MC Initialization"}) {
+        for (const char *report :
+             {"  Adaptor Ready", "  Time Initialization", "  CAN Initialization", "  MC Initialization"}) {
             const qsizetype next = lines.indexOf(report, at + 1);
             ASSERT_GT(next, at) << report << ": " << gateway.StatusText().toStdString();
             at = next;
@@ -212,14 +215,16 @@ TEST_F(GatewayWithAdapter, TracesTrafficFollowsAReplugAndDisablesOnSigterm) {
     ExpectReportsInOrder(1);
 
     // The adapter's traffic on standard output, one candump line per frame, stamped with today's date.
-    ASSERT_TRUE(gateway.WaitForOutputLines(gateway.Output().size() + 10)) << gateway.StatusText().toStdString();
+    ASSERT_TRUE(gateway.WaitForOutputLines(gateway.Output().size() + 10))
+        << gateway.StatusText().toStdString();
     for (const QString &line : gateway.Output()) {
         const auto m = TraceLine.match(line);
         ASSERT_TRUE(m.hasMatch()) << line.toStdString();
         EXPECT_EQ(m.captured(2), "brisklet0");
     }
     const qint64 last = TraceLine.match(gateway.Output().last()).captured(1).toLongLong();
-    EXPECT_LT(std::abs(last - QDateTime::currentSecsSinceEpoch()), 60) << gateway.Output().last().toStdString();
+    EXPECT_LT(std::abs(last - QDateTime::currentSecsSinceEpoch()), 60)
+        << gateway.Output().last().toStdString();
 
     adapter.Stop();
     ASSERT_TRUE(gateway.WaitForStatus("adapter lost")) << gateway.StatusText().toStdString();
@@ -233,7 +238,8 @@ TEST_F(GatewayWithAdapter, TracesTrafficFollowsAReplugAndDisablesOnSigterm) {
     // The adapter answered the disable sequence while the gateway waited between its commands.
     EXPECT_EQ(gateway.Status().count("  OUT Disable"), 8) << gateway.StatusText().toStdString();
     EXPECT_TRUE(gateway.Status().contains("  MC Disable")) << gateway.StatusText().toStdString();
-    for (const QString &line : gateway.Output()) EXPECT_TRUE(TraceLine.match(line).hasMatch()) << line.toStdString();
+    for (const QString &line : gateway.Output())
+        EXPECT_TRUE(TraceLine.match(line).hasMatch()) << line.toStdString();
 }
 
 TEST(GatewayTraceFile, AppendsWholeLinesUnderTheGivenName) {
@@ -246,13 +252,15 @@ TEST(GatewayTraceFile, AppendsWholeLinesUnderTheGivenName) {
     file.close();
 
     GatewayProcess gateway;
-    ASSERT_TRUE(gateway.Start({"--link=sim", "--traffic=frames=200,errors=20", "--log=" + path, "--log-name=vcan7"}));
+    ASSERT_TRUE(
+        gateway.Start({"--link=sim", "--traffic=frames=200,errors=20", "--log=" + path, "--log-name=vcan7"}));
     auto lines = [&] {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll().split('\n') : QList<QByteArray>{};
     };
     ASSERT_TRUE(gateway.WaitForStatus("  MC Initialization")) << gateway.StatusText().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lines().size() > 30; }, 10000)) << gateway.StatusText().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines().size() > 30; }, 10000))
+        << gateway.StatusText().toStdString();
     EXPECT_EQ(gateway.Terminate(), 0) << gateway.StatusText().toStdString();
 
     const QList<QByteArray> all = lines();

@@ -68,12 +68,13 @@ TEST_P(SequenceMatch, DisableIsTheWindowsAbortButton) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, SequenceMatch,
     ::testing::Values(SettingsRow{"defaults", CanSetup{}, "0", "0"},
-                      SettingsRow{"standard_filter_1000k_low_speed", CanSetup{7, false, true, 0x7FF, 0x7F0, true},
-                                  "7FF", "7F0"},
-                      SettingsRow{"listening_extended_10k", CanSetup{0, true, false, 0x1ABCDEF0, 0x1FFFFFFF, false},
-                                  "1ABCDEF0", "1FFFFFFF"},
-                      SettingsRow{"listening_standard_125k_low", CanSetup{4, true, true, 0x123, 0x7FF, true}, "123",
-                                  "7FF"}),
+                      SettingsRow{"standard_filter_1000k_low_speed",
+                                  CanSetup{7, false, true, 0x7FF, 0x7F0, true}, "7FF", "7F0"},
+                      SettingsRow{"listening_extended_10k",
+                                  CanSetup{0, true, false, 0x1ABCDEF0, 0x1FFFFFFF, false}, "1ABCDEF0",
+                                  "1FFFFFFF"},
+                      SettingsRow{"listening_standard_125k_low", CanSetup{4, true, true, 0x123, 0x7FF, true},
+                                  "123", "7FF"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(BitRateRows, EveryRateOfTheListAndNothingElse) {
