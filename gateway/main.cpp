@@ -1,0 +1,57 @@
+// brisklet-gateway: Brisklet without a display. See GatewayOptions.h for the command line and Gateway.h
+// for what it runs.
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+
+#include "Gateway.h"
+#include "GatewayOptions.h"
+#include "LinkBackend.h"
+
+int main(int argc, char **argv) {
+    // The stop signals are blocked before any thread exists, so every thread inherits the mask and the
+    // signals wait in the signalfd for the event loop, which disables the adapter as ordinary code.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A reader of standard output or standard error that goes away must not end the run before the
+    // adapter is disabled: the write fails instead (and the trace log reports it once).
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    const GatewayCommandLine line = ParseGatewayCommandLine(QCoreApplication::arguments());
+    switch (line.outcome) {
+        case GatewayCommandLine::Outcome::Error:
+            std::fprintf(stderr, "brisklet-gateway: %s\n", line.text.c_str());
+            return 2;
+        case GatewayCommandLine::Outcome::Help:
+        case GatewayCommandLine::Outcome::Version: std::fputs(line.text.c_str(), stdout); return 0;
+        case GatewayCommandLine::Outcome::Run: break;
+    }
+
+    std::string why;
+    if (!InstallLinkBackend(line.options.link, why)) {
+        std::fprintf(stderr, "brisklet-gateway: %s\n", why.c_str());
+        return 1;
+    }
+    const int signalFd = ::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (signalFd < 0) {
+        std::perror("brisklet-gateway: signalfd");
+        return 1;
+    }
+    Gateway gateway(line.options, signalFd);
+    if (!gateway.Start(why)) {
+        std::fprintf(stderr, "brisklet-gateway: %s\n", why.c_str());
+        ::close(signalFd);
+        return 1;
+    }
+    const int rc = QCoreApplication::exec();
+    gateway.Stop();
+    ::close(signalFd);
+    return rc;
+}
