@@ -10,6 +10,8 @@
 #include "Gateway.h"
 #include "GatewayOptions.h"
 #include "LinkBackend.h"
+#include "SimAdapter.h"
+#include "SimBackend.h"
 
 int main(int argc, char **argv) {
     // The stop signals are blocked before any thread exists, so every thread inherits the mask and the
@@ -35,6 +37,7 @@ int main(int argc, char **argv) {
     }
 
     std::string why;
+    ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
     if (!InstallLinkBackend(line.options.link, why)) {
         std::fprintf(stderr, "brisklet-gateway: %s\n", why.c_str());
         return 1;

@@ -51,7 +51,9 @@ TEST(ReceivePass, ABacklogTakesOnePumpPerBufferAndAsksForMoreUntilDrained) {
     while (again && passes < 100) {
         again = ReceivePass();
         ++passes;
-        if (again) EXPECT_GT(sim.BytesToHost(), 0u) << "pass " << passes;
+        if (again) {
+            EXPECT_GT(sim.BytesToHost(), 0u) << "pass " << passes;
+        }
     }
     EXPECT_EQ(passes, buffers);
     EXPECT_EQ(consumer.pumps, buffers);

@@ -22,6 +22,7 @@
 #include "LinkBackend.h"
 #include "PresenceWatch.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 #include "UnitThread.h"
 #include "VirtualBusName.h"
 
