@@ -24,6 +24,7 @@
 #include <random>
 #include <type_traits>
 
+#include "ProcessState.h"
 #include "../link/SerialPty.h"
 #include "AdapterProcess.h"
 #include "D2XXUnit.h"
@@ -45,6 +46,7 @@ constexpr int ReportBoundMs = 3000;
 class TwoProcesses : public ::testing::Test {
 protected:
     void SetUp() override {
+        ResetProcessState();
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QFileInfo::exists(AdapterProcess::Program())) << AdapterProcess::Program().toStdString();
         linkPath = dir.filePath("adapter");

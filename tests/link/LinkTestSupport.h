@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessState.h"
 #include "D2XXUnit.h"
 #include "SimAdapter.h"
 
@@ -36,6 +37,7 @@ private:
 class LinkStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ResetProcessState();
         savedApi_ = FtApi;
         savedShow_ = ShowLinkErrors.load();
         savedSerial_ = LinkErrorSerial.load();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessState.h"
 #include "D2XXUnit.h"
 #include "PresenceWatch.h"
 
@@ -71,6 +72,7 @@ public:
 class PresenceTickTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ResetProcessState();
         script = &s;
         saved = FtApi;
         InstallD2xxApi(

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "ProcessState.h"
 #include "../link/SerialPty.h"
 #include "BackendSerial.h"
 #include "D2XXUnit.h"
@@ -24,6 +25,7 @@ namespace {
 class LinkProblem : public ::testing::Test {
 protected:
     void SetUp() override {
+        ResetProcessState();
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath("adapter").toStdString();
         SerialSettings settings;

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "ProcessState.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
 #include "SimBackend.h"
@@ -26,6 +27,7 @@ constexpr int kGenerousMs = 2000;
 class PresenceWindow : public ::testing::Test {
 protected:
     void SetUp() override {
+        ResetProcessState();
         ASSERT_TRUE(dir_.isValid());
         InstallD2xxApi(SimD2xxApi());
         TheSimAdapter().ResetForTest();
