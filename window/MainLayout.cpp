@@ -368,5 +368,6 @@ void TfrmMain::BuildControls() {
     // The glyph buttons show no text: their hints name them for screen readers and UI tests.
     for (QToolButton *button : {btnTransmit0, btnStop0, btnInit, btnPause, btnStop, btnClear, SpeedHelp})
         button->setAccessibleName(button->toolTip());
-    setWindowIcon(AppIcon());
+    // The window icon is the application's (set once by the program): painting it here, for every window,
+    // would start Qt's raster thread pool in every program that makes a window.
 }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include <QApplication>
+
 #include "AppIcon.h"
 #include "Main.h"
 
@@ -57,8 +59,10 @@ TEST(AccessibleNames, TheWindowCarriesTheProgramIcon) {
     ASSERT_TRUE(dir.isValid());
     WindowOptions options;
     options.SettingsDir = dir.path() + "/";
+    QApplication::setWindowIcon(AppIcon());  // as the program does
     TfrmMain window(options);
     const QIcon icon = window.windowIcon();
+    QApplication::setWindowIcon(QIcon());
     ASSERT_FALSE(icon.isNull());
     for (const int size : AppIconSizes) {
         SCOPED_TRACE(size);
