@@ -14,18 +14,23 @@
 #include "SimAdapter.h"
 #include "unitMy.h"
 
-// Commands go out as the window's encoder sends them: nothing while the adapter is absent, link errors
-// shown, one frame per write from OutBuffer. `cut` (when given) ends a sequence early: it then sends and
-// waits no more.
+// One command frame, as the window's encoder sends it: nothing while the adapter is absent, link errors
+// shown, one write from OutBuffer. True when the whole frame went out.
+static bool WriteCommand(uint8_t code, const PayloadBuffer &payload, int length) {
+    if (!DevicePresent.load()) return false;
+    ShowLinkErrors.store(true);
+    const std::size_t size = BuildFrame(code, payload, length, OutBuffer);
+    return WriteFTDevice(static_cast<DWORD>(size)) == size;
+}
+
+// The sequences' commands, each through WriteCommand. `cut` (when given) ends a sequence early: it then
+// sends and waits no more.
 class Gateway::Channel final : public CommandChannel {
 public:
     explicit Channel(const bool *cut) : cut_(cut) {}
 
     void Send(uint8_t code, const PayloadBuffer &payload, int length) override {
-        if (Cut() || !DevicePresent.load()) return;
-        ShowLinkErrors.store(true);
-        const std::size_t size = BuildFrame(code, payload, length, OutBuffer);
-        (void)WriteFTDevice(static_cast<DWORD>(size));
+        if (!Cut()) (void)WriteCommand(code, payload, length);
     }
     void Wait() override {
         if (!Cut()) Delay(static_cast<uint32_t>(CommandSpacing.count()));
@@ -130,10 +135,7 @@ void Gateway::AttachConsumers() {
     // the adapter alone.
     BusMirrorHooks hooks;
     hooks.writeCommand = [](int code, const PayloadBuffer &payload, int length) {
-        if (!DevicePresent.load()) return false;
-        ShowLinkErrors.store(true);
-        const std::size_t size = BuildFrame(static_cast<uint8_t>(code), payload, length, OutBuffer);
-        return WriteFTDevice(static_cast<DWORD>(size)) == size;
+        return WriteCommand(static_cast<uint8_t>(code), payload, length);
     };
     hooks.canTransmit = [this] { return DevicePresent.load() && !options_.can.listening; };
     hooks.notice = [this](const std::string &line) { status_.Post(line); };

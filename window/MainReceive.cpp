@@ -8,10 +8,13 @@
 //
 // The queue is a fixed ring. Should the window thread fall so far behind that it fills, the newest
 // record takes in the next one (the later frame and status win; the counters are totals and lose
-// nothing). The window thread is posted one call whenever the queue turns non-empty.
+// nothing), and a drain merges whatever waits the same way. The window thread is posted one call when the
+// queue turns non-empty after a quiet spell; while records keep coming it takes them in every 10 ms.
 #include <QLabel>
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -26,6 +29,8 @@
 namespace {
 
 constexpr std::size_t MaxLineLength = 160;
+// The shortest time between two takings of the display queue while records keep coming.
+constexpr std::chrono::milliseconds DisplayInterval{10};
 
 struct WindowChanges {
     bool frame = false;
@@ -82,13 +87,19 @@ public:
     // Window thread: takes the oldest record.
     bool Pop(WindowChanges &c) {
         std::lock_guard lock(mutex_);
-        if (count_ == 0) {
-            drainPosted_ = false;
-            return false;
-        }
+        if (count_ == 0) return false;
         c = ring_[head_];
         head_ = (head_ + 1) % Capacity;
         --count_;
+        return true;
+    }
+
+    // Window thread, at the end of a display interval: true, and the next push posts a drain again, when
+    // nothing came meanwhile.
+    bool Settled() {
+        std::lock_guard lock(mutex_);
+        if (count_ > 0) return false;
+        drainPosted_ = false;
         return true;
     }
 
@@ -123,21 +134,44 @@ void Apply(TfrmMain &w, const WindowChanges &c) {
     if (c.line[0] != '\0') w.ErrorMessages(QString::fromLatin1(c.line));
 }
 
+// Everything waiting becomes one record before it is shown: the labels and the status line end as the
+// last record leaves them, so setting them once per drain shows the same as once per record, at a fraction
+// of the window thread's time when the receive thread pumps faster than the window drains.
 void Drain(TfrmMain &w) {
-    WindowChanges c;
-    while (displayQueue.Pop(c))
-        if (receivingWindow == &w) Apply(w, c);
+    WindowChanges merged, next;
+    if (!displayQueue.Pop(merged)) return;
+    while (displayQueue.Pop(next)) merged.Absorb(next);
+    if (receivingWindow == &w) Apply(w, merged);
+}
+
+// After a drain, what comes within DisplayInterval waits for its end: a record after a quiet spell shows
+// at once, and under a flood the window takes in the queue about a hundred times a second rather than
+// once per pump. No post is made while an interval runs.
+void HoldThenSettle(TfrmMain &w) {
+    TfrmMain *target = &w;
+    QTimer::singleShot(DisplayInterval, target, [target] {
+        if (displayQueue.Settled()) return;
+        Drain(*target);
+        HoldThenSettle(*target);
+    });
 }
 
 void Deliver(TfrmMain &w, const WindowChanges &c) {
     const bool post = displayQueue.Push(c);
     if (QThread::currentThread() == w.thread()) {
         Drain(w);
+        if (post) HoldThenSettle(w);
         return;
     }
     if (!post) return;
     TfrmMain *target = &w;
-    QMetaObject::invokeMethod(target, [target] { Drain(*target); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        target,
+        [target] {
+            Drain(*target);
+            HoldThenSettle(*target);
+        },
+        Qt::QueuedConnection);
 }
 
 // What one pump means for the window. Counters are counted here, on the pump's thread; the labels
