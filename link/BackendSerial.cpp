@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "D2xxDevice.h"
@@ -473,6 +474,7 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (!rxRing_) rxRing_ = std::make_unique_for_overwrite<uint8_t[]>(RxBufferSize);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0 || wake < 0) {
         ::tcsetattr(fd, TCSANOW, &saved);
         ::ioctl(fd, TIOCNXCL);
@@ -492,6 +494,21 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     lost_.store(false);
     readTimeoutMs_.store(static_cast<uint32_t>(DefaultTimeout.count()));
     writeTimeoutMs_.store(static_cast<uint32_t>(DefaultTimeout.count()));
+    rxEvent_.store(nullptr);
+    {
+        std::lock_guard rx(rxMutex_);
+        rxHead_ = rxCount_ = 0;
+        rxHungUp_ = rxStop_ = false;
+    }
+    try {
+        reader_ = std::thread(&SerialLink::Reader, this, fd, wake);
+    } catch (const std::system_error &) {
+        ::tcsetattr(fd, TCSANOW, &saved);
+        ::ioctl(fd, TIOCNXCL);
+        CloseQuietly(fd_);
+        CloseQuietly(wakeFd_);
+        return Fail(FT_INSUFFICIENT_RESOURCES, {false, path + ": cannot start its reader"});
+    }
     openHandle_ = nextHandle_++;
     *pHandle = reinterpret_cast<FT_HANDLE>(openHandle_);
     return FT_OK;
@@ -505,16 +522,16 @@ FT_STATUS SerialLink::Close(FT_HANDLE ftHandle) {
     const uint64_t one = 1;
     // Wakes every call waiting in poll() on this descriptor; the eventfd stays readable until closed.
     [[maybe_unused]] const ssize_t woke = ::write(wakeFd_, &one, sizeof one);
+    {
+        // Ends reads waiting for bytes, and the reader wherever it waits.
+        std::lock_guard rx(rxMutex_);
+        rxStop_ = true;
+        rxArrived_.notify_all();
+        rxRoom_.notify_all();
+    }
     idle_.wait(lock, [&] { return users_ == 0; });
     rxEvent_.store(nullptr);
-    if (notifier_.joinable()) {
-        {
-            std::lock_guard notify(notifyMutex_);
-            stopNotifier_ = true;
-            readDone_.notify_all();
-        }
-        notifier_.join();  // it never takes mutex_; the eventfd written above ends its poll
-    }
+    if (reader_.joinable()) reader_.join();  // it never takes mutex_
     // The terminal goes back as we found it (a hung-up one refuses, which does no harm).
     ::tcsetattr(fd_, TCSANOW, &savedTio_);
     // Exclusivity outlives the descriptor on a pseudo-terminal: give it back, or the next open is refused.
@@ -530,10 +547,14 @@ FT_STATUS SerialLink::Close(FT_HANDLE ftHandle) {
 FT_STATUS SerialLink::ResetDevice(FT_HANDLE ftHandle) {
     Use use(*this, ftHandle);
     if (use.Status() != FT_OK) return use.Status();
+    // Under the receive lock, so that no byte the reader took in before the flush lands after it.
+    std::lock_guard rx(rxMutex_);
     if (::tcflush(use.Fd(), TCIOFLUSH) != 0) {
         if (IsHangUpError(errno)) MarkLost();
         return FT_IO_ERROR;
     }
+    rxHead_ = rxCount_ = 0;
+    rxRoom_.notify_all();
     return FT_OK;
 }
 
@@ -557,11 +578,17 @@ FT_STATUS SerialLink::GetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes) {
         std::lock_guard lock(mutex_);
         gone = NodeChanged();
     }
+    std::size_t received = 0;
+    if (!gone) {
+        std::lock_guard rx(rxMutex_);
+        gone = rxHungUp_;
+        received = rxCount_;
+    }
     if (gone) {
         MarkLost();
         return FT_IO_ERROR;
     }
-    *dwRxBytes = static_cast<DWORD>(std::max(waiting, 0));
+    *dwRxBytes = static_cast<DWORD>(received + static_cast<std::size_t>(std::max(waiting, 0)));
     return FT_OK;
 }
 
@@ -574,7 +601,12 @@ FT_STATUS SerialLink::GetStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwT
         if (IsHangUpError(errno)) MarkLost();
         return FT_IO_ERROR;
     }
-    *dwRxBytes = static_cast<DWORD>(std::max(rx, 0));
+    std::size_t received;
+    {
+        std::lock_guard lock(rxMutex_);
+        received = rxCount_;
+    }
+    *dwRxBytes = static_cast<DWORD>(received + static_cast<std::size_t>(std::max(rx, 0)));
     *dwTxBytes = static_cast<DWORD>(std::max(tx, 0));
     *dwEventDWord = 0;
     return FT_OK;
@@ -588,40 +620,33 @@ FT_STATUS SerialLink::Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRe
     auto *out = static_cast<uint8_t *>(lpBuffer);
     const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_.load());
     DWORD done = 0;
+    std::unique_lock rx(rxMutex_);
     for (;;) {
-        while (done < dwBytesToRead) {
-            const ssize_t n = ::read(use.Fd(), out + done, dwBytesToRead - done);
-            if (n > 0) {
-                done += static_cast<DWORD>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            // 0 on a raw non-blocking tty, or EIO: hung up. What arrived before still belongs to the caller.
+        done += TakeReceived(out + done, dwBytesToRead - done);
+        if (done == dwBytesToRead || rxStop_) break;
+        if (rxHungUp_) {
+            // What arrived before the hang-up has been handed over; now the handle is lost.
+            rx.unlock();
             MarkLost();
             *lpBytesReturned = done;
             return done > 0 ? FT_OK : FT_IO_ERROR;
         }
-        if (done == dwBytesToRead) break;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        pollfd waits[2] = {{use.Fd(), POLLIN, 0}, {use.WakeFd(), POLLIN, 0}};
-        const int ready = ::poll(waits, 2, static_cast<int>(left));
-        if (ready < 0 && errno != EINTR) break;
-        if (waits[1].revents != 0) break;  // being closed
-        if ((waits[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (waits[0].revents & POLLIN) == 0) {
-            MarkLost();
-            *lpBytesReturned = done;
-            return done > 0 ? FT_OK : FT_IO_ERROR;
-        }
+        if (!rxArrived_.wait_until(rx, deadline, [&] { return rxCount_ > 0 || rxHungUp_ || rxStop_; })) break;
     }
     *lpBytesReturned = done;
-    if (done > 0) {
-        readSeq_.fetch_add(1);
-        std::lock_guard notify(notifyMutex_);
-        readDone_.notify_all();
-    }
     return FT_OK;
+}
+
+DWORD SerialLink::TakeReceived(uint8_t *out, DWORD size) {
+    const std::size_t take = std::min<std::size_t>(size, rxCount_);
+    if (take == 0) return 0;
+    const std::size_t first = std::min(take, RxBufferSize - rxHead_);
+    std::memcpy(out, rxRing_.get() + rxHead_, first);
+    std::memcpy(out + first, rxRing_.get(), take - first);
+    rxHead_ = (rxHead_ + take) % RxBufferSize;
+    rxCount_ -= take;
+    rxRoom_.notify_one();
+    return static_cast<DWORD>(take);
 }
 
 FT_STATUS SerialLink::Write(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite, DWORD *lpBytesWritten) {
@@ -665,36 +690,50 @@ FT_STATUS SerialLink::SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, void 
     if (value == 0 || value != openHandle_ || closing_) return FT_INVALID_HANDLE;
     if (lost_.load()) return FT_IO_ERROR;
     rxEvent_.store((Mask & FT_EVENT_RXCHAR) != 0 ? Param : nullptr);
-    if (rxEvent_.load() != nullptr && !notifier_.joinable()) {
-        {
-            std::lock_guard notify(notifyMutex_);
-            stopNotifier_ = false;
-        }
-        notifier_ = std::thread(&SerialLink::Notify, this, fd_, wakeFd_);
-    }
     return FT_OK;
 }
 
 // Runs while the handle is open; Close joins it before the two descriptors are closed, so they stay
 // valid here.
-void SerialLink::Notify(int fd, int wakeFd) {
-    constexpr auto ReadWaitLimit = std::chrono::milliseconds(100);
+void SerialLink::Reader(int fd, int wakeFd) {
     for (;;) {
+        {
+            std::unique_lock rx(rxMutex_);
+            rxRoom_.wait(rx, [&] { return rxCount_ < RxBufferSize || rxStop_; });
+            if (rxStop_) return;
+        }
         pollfd waits[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         if (::poll(waits, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (waits[1].revents != 0) return;  // being closed
-        const uint64_t seen = readSeq_.load();
-        if (auto *event = static_cast<RxEventObject *>(rxEvent_.load())) event->Set();
-        // A hang-up stays readable for ever: the receive thread's next call finds it; nothing more to say.
-        if ((waits[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (waits[0].revents & POLLIN) == 0)
-            return;
-        std::unique_lock notify(notifyMutex_);
-        readDone_.wait_for(notify, ReadWaitLimit,
-                           [&] { return readSeq_.load() != seen || stopNotifier_; });
-        if (stopNotifier_) return;
+        bool hungUp =
+            (waits[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (waits[0].revents & POLLIN) == 0;
+        std::size_t took = 0;
+        {
+            // The read happens under the lock so that a reset's flush and the ring's emptying are one step.
+            std::lock_guard rx(rxMutex_);
+            while (!hungUp && rxCount_ < RxBufferSize) {
+                const std::size_t tail = (rxHead_ + rxCount_) % RxBufferSize;
+                const std::size_t room = std::min(RxBufferSize - rxCount_, RxBufferSize - tail);
+                const ssize_t n = ::read(fd, rxRing_.get() + tail, room);
+                if (n > 0) {
+                    rxCount_ += static_cast<std::size_t>(n);
+                    took += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+                hungUp = true;  // 0 on a raw non-blocking tty, or EIO
+            }
+            if (hungUp) rxHungUp_ = true;
+            if (took > 0 || hungUp) rxArrived_.notify_all();
+        }
+        if (took > 0 || hungUp) {
+            if (auto *event = static_cast<RxEventObject *>(rxEvent_.load())) event->Set();
+        }
+        if (hungUp) return;  // a hung-up tty stays readable for ever; the calls on the handle report it
     }
 }
 

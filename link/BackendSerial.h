@@ -29,13 +29,17 @@
 //    arrived (FT_OK, possibly 0 bytes). FT_Write waits up to the write time-out for room and then returns
 //    FT_OK with a short count. A time-out of 0 means "do not wait" (the vendor's "for ever" could hang the
 //    window thread); a fresh handle has DefaultTimeout for both.
-//  - FT_ResetDevice discards both directions (tcflush). FT_GetStatus: rx = bytes waiting (FIONREAD),
-//    tx = bytes not yet sent (TIOCOUTQ), event = 0.
+//  - Received bytes are taken off the tty the moment they arrive by a reader thread of the open handle,
+//    into a fixed receive buffer of RxBufferSize bytes (as the vendor's library does with its own reader
+//    thread), so the tty's input queue (about 12 KiB on a pseudo-terminal) never fills while the receive
+//    thread waits to be scheduled. FT_Read, FT_GetStatus and FT_GetQueueStatus serve from that buffer.
+//    When it is full the reader waits for a read, and the tty pushes back as before. Closing the handle ends
+//    the thread before the descriptor is closed.
+//  - FT_ResetDevice discards both directions (tcflush and the receive buffer). FT_GetStatus: rx = bytes
+//    waiting (the receive buffer and what the tty holds), tx = bytes not yet sent (TIOCOUTQ), event = 0.
 //  - FT_SetEventNotification on an open handle with FT_EVENT_RXCHAR and a parameter (the receive event,
-//    an RxEventObject) sets the event whenever bytes arrive: a notifier thread of the open handle waits in
-//    poll() for the tty to become readable, sets the event, and waits for a read before it polls again
-//    (poll is level-triggered), or 100 ms should nobody read. Mask 0 or a null parameter ends the
-//    notification; closing the handle ends the thread.
+//    an RxEventObject) sets the event whenever the reader has taken in bytes. Mask 0 or a null parameter
+//    ends the notification.
 #pragma once
 
 #include <sys/stat.h>
@@ -46,6 +50,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -106,6 +111,8 @@ std::string FindFtdiTty(const std::string &sysfsRoot, const std::string &devRoot
 class SerialLink {
 public:
     static constexpr std::chrono::milliseconds DefaultTimeout{1000};
+    // Half a second of a saturated 1 Mbit/s bus at the adapter's full report rate.
+    static constexpr std::size_t RxBufferSize = std::size_t{1} << 20;
 
     explicit SerialLink(SerialSettings settings = {});
     ~SerialLink();
@@ -148,7 +155,9 @@ private:
     bool RecentlyFoundFree(const struct stat &node) const;
     FT_STATUS Fail(FT_STATUS status, OpenProblem problem);  // lock held
 
-    void Notify(int fd, int wakeFd);  // the notifier thread's body
+    void Reader(int fd, int wakeFd);  // the reader thread's body
+    // Moves up to `size` bytes out of the receive buffer (lock on rxMutex_ held).
+    DWORD TakeReceived(uint8_t *out, DWORD size);
 
     mutable std::mutex mutex_;
     std::condition_variable idle_;  // users_ dropped to 0
@@ -168,14 +177,18 @@ private:
     Clock::time_point foundFreeAt_{};
     std::atomic<bool> lost_{false};
     std::atomic<uint32_t> readTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};
-    // The receive event's notifier. rxEvent_ is what it sets (nullptr: nothing); readSeq_ counts reads
-    // so that it knows when the bytes it announced have been taken.
-    std::thread notifier_;
+    // The receive side: the reader thread fills a fixed ring that reads empty. rxEvent_ is what the reader
+    // sets when bytes came (nullptr: nothing). The ring and the flags below it are guarded by rxMutex_.
+    std::thread reader_;
     std::atomic<void *> rxEvent_{nullptr};
-    std::atomic<uint64_t> readSeq_{0};
-    std::mutex notifyMutex_;
-    std::condition_variable readDone_;
-    bool stopNotifier_ = false;  // notifyMutex_
+    std::mutex rxMutex_;
+    std::condition_variable rxArrived_;  // bytes came, the tty hung up, or the handle is closing
+    std::condition_variable rxRoom_;     // a read made room, or the handle is closing
+    std::unique_ptr<uint8_t[]> rxRing_;  // RxBufferSize bytes, made at the first open and kept
+    std::size_t rxHead_ = 0;             // where the oldest byte waits
+    std::size_t rxCount_ = 0;
+    bool rxHungUp_ = false;  // the reader found the tty hung up: reads end once the ring is empty
+    bool rxStop_ = false;    // Close wants the reader and every waiting read gone
     std::atomic<uint32_t> writeTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};
 };
 

@@ -116,6 +116,28 @@ TEST_F(SerialOnPty, RandomStreamsArriveWholeAndInOrder) {
     EXPECT_EQ(heard, toAdapter);
 }
 
+// The link takes bytes off the tty while nobody reads: the adapter can send far more than the tty's own
+// queue holds (about 12 KiB here; ftdi_sio throttles the USB and the chip's FIFO overflows once its queue
+// fills). With the receive buffer full the tty pushes back, and nothing is lost or reordered.
+TEST_F(SerialOnPty, ArrivingBytesAreTakenInWhileNobodyReads) {
+    OpenLink(100, 100);
+    std::mt19937 random(11);
+    std::vector<uint8_t> stream(SerialLink::RxBufferSize + 8000);
+    for (auto &b : stream) b = static_cast<uint8_t>(random());
+    // Everything fits into the receive buffer plus the tty's queue: all of it goes without one read.
+    ASSERT_EQ(pty.Send(stream, 10000), stream.size());
+    // The buffer fills; what is left waits in the tty (which counts only part of what it holds).
+    DWORD waiting = 0;
+    const auto start = Clock::now();
+    while ((waiting = RxWaiting()) < SerialLink::RxBufferSize && Since(start) < Generous)
+        std::this_thread::yield();
+    EXPECT_GE(waiting, SerialLink::RxBufferSize);
+    EXPECT_LE(waiting, stream.size());
+    const std::vector<uint8_t> got = ReadLink(stream.size());
+    EXPECT_TRUE(got == stream) << got.size() << " of " << stream.size() << " bytes, or not in order";
+    EXPECT_EQ(RxWaiting(), 0u);
+}
+
 TEST_F(SerialOnPty, ReadWaitsForItsTimeOutOrItsCount) {
     OpenLink(150, 100);
     uint8_t buffer[64];
