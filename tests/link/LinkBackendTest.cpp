@@ -4,8 +4,8 @@
 
 #include "BackendSerial.h"
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "LinkTestSupport.h"
+#include "SimBackend.h"
 
 namespace {
 

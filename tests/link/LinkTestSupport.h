@@ -1,5 +1,5 @@
-// What the link tests share: a fixture that puts the link module's process-wide state back as it found it,
-// and a sink that collects the error lines.
+// What the link tests share: a fixture that starts each test from the link's fresh-process state and
+// leaves it so, a sink that collects the error lines, and the emulated adapter plugged in and opened.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "ProcessState.h"
 #include "D2XXUnit.h"
+#include "LinkState.h"
+#include "PresenceWatch.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 
 // Collects the lines ReportLinkError hands out (it may be called from any thread).
 class LineCollector {
@@ -32,36 +34,46 @@ private:
 };
 
 // Every link test changes process-wide state: the D2XX table, the flags, the error number, the open
-// handle and the emulated adapter. This fixture starts each test from a known state and restores the
-// table and flags afterwards.
+// handle and the emulated adapter. This fixture starts each test from a fresh process's state and
+// leaves that state behind.
 class LinkStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetProcessState();
-        savedApi_ = FtApi;
-        savedShow_ = ShowLinkErrors.load();
-        savedSerial_ = LinkErrorSerial.load();
-        savedHandle_ = LinkHandle.load();
-        ShowLinkErrors = true;
-        LinkErrorSerial = 0;
-        LinkHandle = nullptr;
+        ResetLinkState();
         TheSimAdapter().ResetForTest();
         lines_.Install();
     }
     void TearDown() override {
-        SetLinkErrorSink(nullptr);
         TheSimAdapter().ResetForTest();
-        InstallD2xxApi(savedApi_);
-        ShowLinkErrors = savedShow_;
-        LinkErrorSerial = savedSerial_;
-        LinkHandle = savedHandle_;
+        ResetLinkState();
     }
     std::vector<std::string> Lines() const { return lines_.Lines(); }
 
 private:
     LineCollector lines_;
-    D2xxApi savedApi_;
-    bool savedShow_ = true;
-    int32_t savedSerial_ = 0;
-    FT_HANDLE savedHandle_ = nullptr;
+};
+
+// The emulated adapter plugged in and opened through the link, as the presence watch leaves it, for as
+// long as this lives; then closed, and the link's state as a fresh process has it.
+class EmulatedLinkOpen {
+public:
+    EmulatedLinkOpen() {
+        ResetLinkState();
+        InstallD2xxApi(SimD2xxApi());
+        TheSimAdapter().ResetForTest();
+        TheSimAdapter().Plug();
+        opened_ = OpenFTDevice() == FT_OK && SetFTTimeouts(LinkTimeoutMs, LinkTimeoutMs) == FT_OK;
+        DevicePresent.store(opened_);
+    }
+    ~EmulatedLinkOpen() {
+        CloseFTDevice();
+        TheSimAdapter().ResetForTest();
+        ResetLinkState();
+    }
+    EmulatedLinkOpen(const EmulatedLinkOpen &) = delete;
+    EmulatedLinkOpen &operator=(const EmulatedLinkOpen &) = delete;
+    bool Opened() const { return opened_; }
+
+private:
+    bool opened_ = false;
 };

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ProcessState.h"
 #include "D2XXUnit.h"
+#include "LinkState.h"
 #include "PresenceWatch.h"
 
 namespace {
@@ -72,23 +72,18 @@ public:
 class PresenceTickTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetProcessState();
+        ResetLinkState();
         script = &s;
-        saved = FtApi;
         InstallD2xxApi(
             {&List, &Open, &Close, &Reset, &Timeouts, &Queue, &Status, &ReadWrite, &ReadWrite, &Notify});
         SetLinkErrorSink([this](const std::string &line) { s.errorLines.push_back(line); });
         DevicePresent.store(false);
     }
     void TearDown() override {
-        InstallD2xxApi(saved);
-        SetLinkErrorSink({});
-        DevicePresent.store(false);
-        ShowLinkErrors.store(true);
+        ResetLinkState();
         script = nullptr;
     }
     Script s;
-    D2xxApi saved;
     RecordingView view;
 };
 

@@ -5,10 +5,9 @@
 #include "BusFrame.h"
 #include "D2XXUnit.h"
 #include "EmulatedFirmware.h"
-#include "PresenceWatch.h"
+#include "LinkTestSupport.h"
 #include "ReceivePump.h"
 #include "SimAdapter.h"
-#include "SimBackend.h"
 
 namespace {
 
@@ -24,15 +23,9 @@ public:
 }  // namespace
 
 TEST(ReceivePass, ABacklogTakesOnePumpPerBufferAndAsksForMoreUntilDrained) {
-    const D2xxApi saved = FtApi;
-    InstallD2xxApi(SimD2xxApi());
+    const EmulatedLinkOpen link;
+    ASSERT_TRUE(link.Opened());
     SimAdapter &sim = TheSimAdapter();
-    sim.ResetForTest();
-    sim.Plug();
-    ASSERT_EQ(OpenFTDevice(), FT_OK);
-    ASSERT_EQ(SetFTTimeouts(LinkTimeoutMs, LinkTimeoutMs), FT_OK);
-    DevicePresent.store(true);
-    ResetReceiveStream();
     CountingConsumer consumer;
     ASSERT_TRUE(AddPumpConsumer(&consumer));
 
@@ -63,8 +56,4 @@ TEST(ReceivePass, ABacklogTakesOnePumpPerBufferAndAsksForMoreUntilDrained) {
     EXPECT_EQ(consumer.pumps, buffers);
 
     RemovePumpConsumer(&consumer);
-    DevicePresent.store(false);
-    CloseFTDevice();
-    sim.ResetForTest();
-    InstallD2xxApi(saved);
 }

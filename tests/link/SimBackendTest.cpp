@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "LinkTestSupport.h"
+#include "SimBackend.h"
 
 namespace {
 

@@ -7,8 +7,7 @@
 #include <thread>
 
 #include "D2XXUnit.h"
-#include "LinkBackend.h"
-#include "SimBackend.h"
+#include "LinkTestSupport.h"
 #include "SimAdapter.h"
 #include "UnitThread.h"
 
@@ -82,12 +81,9 @@ TEST(EventThread, RunsAtTheHighestPriority) {
 // Registered on an open handle of the emulated adapter, arriving bytes end the wait early. The thread
 // registers once at creation; the presence watch registers again at every open.
 TEST(EventThread, RegistersAtCreationAndTheEmulatorSignalsIt) {
-    const D2xxApi saved = FtApi;
-    InstallD2xxApi(SimD2xxApi());
+    const EmulatedLinkOpen link;
+    ASSERT_TRUE(link.Opened());
     SimAdapter &sim = TheSimAdapter();
-    sim.ResetForTest();
-    sim.Plug();
-    ASSERT_EQ(OpenFTDevice(), FT_OK);
     std::atomic<int> passes{0};
     {
         TEventThread thread(false, &CountPass, &passes);
@@ -101,8 +97,4 @@ TEST(EventThread, RegistersAtCreationAndTheEmulatorSignalsIt) {
         thread.Stop();
         EXPECT_EQ(sim.CallCount(SimOp::SetEventNotification), 1u);
     }
-    CloseFTDevice();
-    sim.ResetForTest();
-    InstallD2xxApi(saved);
 }
-

@@ -20,6 +20,7 @@
 #include "EmulatedFirmware.h"
 #include "Encoder.h"
 #include "LinkBackend.h"
+#include "LinkState.h"
 #include "PresenceWatch.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
@@ -42,7 +43,7 @@ inline BusFrame MakeFrame(uint32_t id, bool extended, std::vector<uint8_t> data,
 class MirrorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedApi_ = FtApi;
+        ResetLinkState();
         InstallD2xxApi(SimD2xxApi());
         TheSimAdapter().ResetForTest();
         firmware = std::make_unique<EmulatedFirmware>(TheSimAdapter());
@@ -63,7 +64,8 @@ protected:
         node.reset(QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), iface, &error));
         ASSERT_TRUE(node) << error.toStdString();
         ASSERT_TRUE(node->connectDevice()) << node->errorString().toStdString();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return node->state() == QCanBusDevice::ConnectedState; }, GenerousMs));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return node->state() == QCanBusDevice::ConnectedState; }, GenerousMs));
 
         receiveThread = std::make_unique<TEventThread>(
             false, [](void *) { return ReceivePass(); }, nullptr);
@@ -75,16 +77,13 @@ protected:
         mirror.reset();
         if (node) node->disconnectDevice();
         node.reset();
-        DevicePresent.store(false);
         CloseFTDevice();
-        LinkHandle = nullptr;
         firmware->AttachBus(nullptr);
         TheSimAdapter().SetFirmware(nullptr);
         log.reset();
         firmware.reset();
         TheSimAdapter().ResetForTest();
-        ResetReceiveStream();
-        InstallD2xxApi(savedApi_);
+        ResetLinkState();
     }
 
     BusMirrorHooks Hooks() {
@@ -145,7 +144,4 @@ protected:
     std::atomic<bool> canTransmit{true};
     bool driveTransmit = true;
     std::vector<std::string> notices;
-
-private:
-    D2xxApi savedApi_;
 };

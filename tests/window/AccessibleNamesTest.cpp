@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <functional>
 #include <memory>
-
-#include <QApplication>
 
 #include "AppIcon.h"
 #include "Main.h"

@@ -21,12 +21,12 @@
 #include "CommandLog.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
 #include "ProcessState.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 #include "unitMy.h"
 
 using Bytes = std::vector<uint8_t>;

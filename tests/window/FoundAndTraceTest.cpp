@@ -111,9 +111,9 @@ class TraceWindow : public ReceiveWindow {};
 // frame and a bus error, in this order; paused frames are not counted and not logged. Read back by
 // can-utils' log2asc and python-can.
 TEST_F(TraceWindow, TheTraceLogHoldsWhatTheWindowCountsAndTheToolsReadIt) {
-    const std::string path = (QDir::tempPath() + "/brisklet-trace-" +
-                              QString::number(QCoreApplication::applicationPid()) + ".log")
-                                 .toStdString();
+    const std::string path =
+        (QDir::tempPath() + "/brisklet-trace-" + QString::number(QCoreApplication::applicationPid()) + ".log")
+            .toStdString();
     std::remove(path.c_str());
     auto trace = std::make_unique<TraceLog>();
     std::string why;
@@ -138,7 +138,8 @@ TEST_F(TraceWindow, TheTraceLogHoldsWhatTheWindowCountsAndTheToolsReadIt) {
     ASSERT_TRUE(firmware->SendCanFrame(b));
     ASSERT_TRUE(firmware->SendCanFrame(r));
     ASSERT_TRUE(firmware->SendBusError(0x08));
-    ASSERT_TRUE(WaitFor([&] { return MessageCount.load() == 3 && StuffErrorCount.load() == 1; }, ReceiveWaitMs));
+    ASSERT_TRUE(
+        WaitFor([&] { return MessageCount.load() == 3 && StuffErrorCount.load() == 1; }, ReceiveWaitMs));
     PauseState.store(1);
     ASSERT_TRUE(firmware->SendCanFrame(a));  // not counted, not logged
     QTest::qWait(200);
@@ -168,13 +169,15 @@ for m in can.CanutilsLogReader(sys.argv[1]):
     print('E' if m.is_error_frame else '%X %d %d %d %s' % (m.arbitration_id, m.is_extended_id,
           m.is_remote_frame, m.dlc, bytes(m.data or b'').hex().upper()))
 )");
-    const std::string read = RunTool(QStringLiteral("/usr/bin/python3"), {"-c", script, QString::fromStdString(path)});
+    const std::string read =
+        RunTool(QStringLiteral("/usr/bin/python3"), {"-c", script, QString::fromStdString(path)});
     if (!read.empty()) {
-        EXPECT_EQ(NonEmptyLines(read), (std::vector<std::string>{"2B6 0 0 5 FF7B4AE8AD",
-                                                                 "1ABCDEF 1 0 8 0102030405060708",
-                                                                 "7FF 0 1 3 ", "E"}))
+        EXPECT_EQ(NonEmptyLines(read),
+                  (std::vector<std::string>{"2B6 0 0 5 FF7B4AE8AD", "1ABCDEF 1 0 8 0102030405060708",
+                                            "7FF 0 1 3 ", "E"}))
             << read;
     }
     std::remove(path.c_str());
-    if (log2asc.isEmpty() || read.empty()) GTEST_SKIP() << "log2asc or python-can missing: lines checked only";
+    if (log2asc.isEmpty() || read.empty())
+        GTEST_SKIP() << "log2asc or python-can missing: lines checked only";
 }

@@ -9,16 +9,16 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "ProcessState.h"
 #include "../link/SerialPty.h"
 #include "BackendSerial.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
+#include "ProcessState.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 
 namespace {
 

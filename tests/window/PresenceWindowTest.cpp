@@ -10,14 +10,14 @@
 #include <QTimer>
 #include <memory>
 
-#include "ProcessState.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
+#include "ProcessState.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 #include "unitMy.h"
 
 namespace {
@@ -68,10 +68,10 @@ TEST_F(PresenceWindow, WithoutAdapterTheStartTitleStaysAndNothingIsReported) {
     EXPECT_TRUE(w->FTQuit->isEnabled());
     // A command write leaves ShowLinkErrors true; the next failed open must still stay silent.
     ShowLinkErrors.store(true);
-    QTest::qWait(300);  // several ticks
+    // Several ticks, each trying to open the device.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return TheSimAdapter().CallCount(SimOp::Open) >= 5; }, kGenerousMs));
     EXPECT_EQ(w->windowTitle(), "Brisklet  V1.1");
     EXPECT_EQ(w->StatusPanel1->text(), "");
-    EXPECT_GE(TheSimAdapter().CallCount(SimOp::Open), 2u);
 }
 
 TEST_F(PresenceWindow, PlugUnplugAndReplugFollowTheAdapter) {
@@ -111,7 +111,10 @@ TEST_F(PresenceWindow, ChurnAlwaysEndsInTheStateThePlugSays) {
     }
     TheSimAdapter().Unplug();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !DevicePresent.load(); }, kGenerousMs));
-    QTest::qWait(120);
+    // Two more ticks try to open it in vain: nothing of the churn is left to find it again.
+    const uint64_t tries = TheSimAdapter().CallCount(SimOp::Open);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return TheSimAdapter().CallCount(SimOp::Open) >= tries + 2; }, kGenerousMs));
     EXPECT_FALSE(DevicePresent.load());
     EXPECT_TRUE(ActionsEnabled(false));
     TheSimAdapter().Plug();
@@ -154,8 +157,7 @@ TEST_F(PresenceWindow, ClosingWithTheAdapterPresentClosesTheLink) {
 TEST_F(PresenceWindow, CtrlRWithoutAdapterReadsNothing) {
     Open();
     w->activateWindow();
-    QTest::keyClick(w.get(), Qt::Key_R, Qt::ControlModifier);
-    QTest::qWait(50);
+    QTest::keyClick(w.get(), Qt::Key_R, Qt::ControlModifier);  // handled before keyClick returns
     EXPECT_EQ(TheSimAdapter().CallCount(SimOp::Read), 0u);
 }
 

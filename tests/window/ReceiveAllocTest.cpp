@@ -8,7 +8,6 @@
 #include "CountingNew.h"
 #include "ReceiveFixture.h"
 
-
 class ReceiveAlloc : public ReceiveWindow {
 protected:
     // Puts `frames` reports on the link and runs one pump on this thread; returns its allocations.

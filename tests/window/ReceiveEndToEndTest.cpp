@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "ReceiveFixture.h"
+#include "ReceivePump.h"
 
 TEST_F(ReceiveWindow, ReportAppearsInTheLabelsAndCountsOnce) {
     PlugAndFind();
@@ -18,7 +19,7 @@ TEST_F(ReceiveWindow, ReportAppearsInTheLabelsAndCountsOnce) {
     ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString("1"); }, ReceiveWaitMs))
         << Show(Text(w->lblMessCount));
     // A few more passes must not count it again.
-    QTest::qWait(300);
+    ASSERT_TRUE(PassesGoOn(5));
     EXPECT_EQ(MessageCount.load(), 1);
     EXPECT_EQ(Text(w->lblMessCount), "1");
 }
@@ -117,14 +118,12 @@ TEST_F(ReceiveWindow, CtrlRPumpsWhatWaits) {
 
 TEST_F(ReceiveWindow, SilentAdapterIsPolledButNeverRead) {
     PlugAndFind();
-    const uint64_t polls = TheSimAdapter().CallCount(SimOp::GetStatus);
-    QTest::qWait(400);
-    EXPECT_GT(TheSimAdapter().CallCount(SimOp::GetStatus), polls);
+    ASSERT_TRUE(PassesGoOn(5));
     EXPECT_EQ(TheSimAdapter().CallCount(SimOp::Read), 0u);
 }
 
 TEST_F(ReceiveWindow, NoAdapterNoReceiveCalls) {
-    QTest::qWait(400);
+    ASSERT_TRUE(TicksGoOn(5));
     EXPECT_EQ(TheSimAdapter().CallCount(SimOp::GetStatus), 0u);
     EXPECT_EQ(TheSimAdapter().CallCount(SimOp::Read), 0u);
 }
@@ -142,9 +141,11 @@ TEST_F(ReceiveWindow, UnplugDuringTrafficAndBack) {
     TheSimAdapter().Unplug();
     ASSERT_TRUE(WaitFor([&] { return w->windowTitle() == QString(TitleLost); }, ReceiveWaitMs))
         << Show(w->windowTitle());
-    QTest::qWait(300);  // whatever was on its way has landed
+    {
+        const auto gate = EnterPumpGate();  // the pass under way, if any, has ended: no pump follows
+    }
     const int32_t afterLoss = MessageCount.load();
-    QTest::qWait(300);
+    ASSERT_TRUE(TicksGoOn(3));
     EXPECT_EQ(MessageCount.load(), afterLoss);
 
     TheSimAdapter().Plug();
@@ -153,7 +154,7 @@ TEST_F(ReceiveWindow, UnplugDuringTrafficAndBack) {
     ASSERT_TRUE(WaitFor([&] { return MessageCount.load() > afterLoss + 20; }, ReceiveWaitMs));
     firmware->StopGenerator();
     // Stray bytes and broken frames never show as frames: every frame shown was one the generator sent.
-    QTest::qWait(300);
+    ASSERT_TRUE(PassesGoOn(3));
     EXPECT_LE(static_cast<uint64_t>(MessageCount.load()), firmware->CanFramesSent());
     ASSERT_TRUE(
         WaitFor([&] { return Text(w->lblMessCount) == QString::number(MessageCount.load()); }, ReceiveWaitMs))
@@ -169,12 +170,12 @@ TEST_F(ReceiveWindow, ClosingWhileFramesArriveShowsNoMore) {
     w->close();
     const QString time = Text(w->lblTime), count = Text(w->lblMessCount);
     const int32_t counted = MessageCount.load();
-    QTest::qWait(400);
+    ASSERT_TRUE(FramesGoOut(20));  // traffic goes on; the closed window takes none of it
     EXPECT_EQ(Text(w->lblTime), time);
     EXPECT_EQ(Text(w->lblMessCount), count);
     EXPECT_EQ(MessageCount.load(), counted);
     w.reset();  // destroyed with traffic still flowing
-    QTest::qWait(200);
+    EXPECT_TRUE(FramesGoOut(20));
 }
 
 // Every CAN frame report of one long burst is shown and counted, in order: the last one shown is the

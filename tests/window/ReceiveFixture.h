@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,16 +16,16 @@
 #include "D2XXUnit.h"
 #include "EmulatedFirmware.h"
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "Main.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
 #include "ProcessState.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 
 using Bytes = std::vector<uint8_t>;
 
-// Generous: the receive thread polls every 100 ms; this only bounds a hung test.
+// Generous: this only bounds a hung test.
 constexpr int ReceiveWaitMs = 2000;
 
 // Dispatches window events until `done` holds or `ms` have passed; true when it holds.
@@ -81,9 +82,30 @@ protected:
 
     QString Text(QLabel *label) const { return label ? label->text() : QString("<no label>"); }
 
+    // For what must not happen: wait until the thing that could make it happen has gone on a while.
+    // `n` more receive passes (each asks the link what waits) ...
+    static bool PassesGoOn(uint64_t n) { return CallsGoOn({SimOp::GetStatus}, n); }
+    // ... `n` more presence ticks (each tries to open the adapter or probes the open one) ...
+    static bool TicksGoOn(uint64_t n) { return CallsGoOn({SimOp::Open, SimOp::GetQueueStatus}, n); }
+    // ... `n` more frames sent by the emulated adapter's generator.
+    bool FramesGoOut(uint64_t n) {
+        const uint64_t from = firmware->CanFramesSent();
+        return WaitFor([&] { return firmware->CanFramesSent() >= from + n; }, ReceiveWaitMs);
+    }
+
     std::unique_ptr<EmulatedFirmware> firmware;
     std::unique_ptr<TfrmMain> w;
 
 private:
+    static bool CallsGoOn(std::initializer_list<SimOp> ops, uint64_t n) {
+        auto calls = [&] {
+            uint64_t sum = 0;
+            for (SimOp op : ops) sum += TheSimAdapter().CallCount(op);
+            return sum;
+        };
+        const uint64_t from = calls();
+        return WaitFor([&] { return calls() >= from + n; }, ReceiveWaitMs);
+    }
+
     QTemporaryDir dir_;
 };

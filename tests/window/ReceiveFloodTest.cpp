@@ -65,7 +65,9 @@ FT_STATUS Event(FT_HANDLE h, DWORD mask, void *param) {
     registeredHandle = reinterpret_cast<uintptr_t>(h);
     return h ? FT_OK : FT_INVALID_HANDLE;
 }
-D2xxApi Api() { return D2xxApi{&List, &Open, &Close, &Reset, &Timeouts, &Queue, &Status, &Read, &Write, &Event}; }
+D2xxApi Api() {
+    return D2xxApi{&List, &Open, &Close, &Reset, &Timeouts, &Queue, &Status, &Read, &Write, &Event};
+}
 }  // namespace flood
 
 class FloodWindow : public ::testing::Test {

@@ -17,11 +17,11 @@
 
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "Settings.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 
 namespace {
 

@@ -1,0 +1,18 @@
+#include "LinkState.h"
+
+#include "D2XXUnit.h"
+#include "D2xxTypes.h"
+#include "PresenceWatch.h"
+#include "ReceivePump.h"
+
+void ResetLinkState() {
+    InstallD2xxApi(NoLinkApi());
+    LinkHandle.store(nullptr);
+    ShowLinkErrors.store(true);
+    LinkErrorSerial.store(0);
+    DeviceCount = 0;
+    SetLinkErrorSink({});
+    DevicePresent.store(false);
+    PauseState.store(0);
+    ResetReceiveStream();
+}
