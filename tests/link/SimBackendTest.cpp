@@ -76,13 +76,4 @@ TEST_F(SimBackendTest, BytesRoundTripThroughTheLinkBuffers) {
     EXPECT_EQ(GetFTRxCount(), 0u);
 }
 
-TEST_F(SimBackendTest, CallCountsShowWhatAPollCosts) {
-    sim.Plug();
-    ASSERT_EQ(OpenFTDevice(), FT_OK);
-    sim.ResetCallCounts();
-    for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(GetFTRxCount(), 0u);
-    EXPECT_EQ(sim.CallCount(SimOp::GetStatus), 3u);
-    EXPECT_EQ(sim.CallCount(SimOp::Read), 0u);
-}
-
 }  // namespace

@@ -23,6 +23,7 @@
 #include "LinkState.h"
 #include "PresenceWatch.h"
 #include "SimAdapter.h"
+#include "TestFrames.h"
 #include "SimBackend.h"
 #include "UnitThread.h"
 #include "VirtualBusName.h"
@@ -30,15 +31,6 @@
 // Only bounds a hung test.
 constexpr int GenerousMs = 5000;
 
-inline BusFrame MakeFrame(uint32_t id, bool extended, std::vector<uint8_t> data, bool remote = false) {
-    BusFrame f;
-    f.identifier = id;
-    f.extended = extended;
-    f.remote = remote;
-    f.length = static_cast<uint8_t>(data.size());
-    if (!remote) std::copy(data.begin(), data.end(), f.data.begin());
-    return f;
-}
 
 class MirrorTest : public ::testing::Test {
 protected:

@@ -16,14 +16,14 @@ TEST_F(FirmwareHost, DetachedBusIsNeitherUsedNorHeard) {
     std::string why;
     ASSERT_TRUE(bus.Open(why));
     firmware->AttachBus(&bus);
-    bus.Inject(Frame(0x100, false, {1}));
-    SetUpSlot(0, 0, FlagAlways, Frame(0x200, false, {2}));
+    bus.Inject(MakeFrame(0x100, false, {1}));
+    SetUpSlot(0, 0, FlagAlways, MakeFrame(0x200, false, {2}));
     ASSERT_TRUE(bus.WaitForTransmitted(1, Generous));
     ASSERT_TRUE(WaitUntil([&] { return Frames().size() == 1; }));
 
     firmware->AttachBus(nullptr);
-    bus.Inject(Frame(0x101, false, {1}));
-    SetUpSlot(0, 0, FlagAlways, Frame(0x201, false, {2}));
+    bus.Inject(MakeFrame(0x101, false, {1}));
+    SetUpSlot(0, 0, FlagAlways, MakeFrame(0x201, false, {2}));
     Settle(60);
     EXPECT_EQ(bus.TransmittedCount(), 1u);
     EXPECT_EQ(Frames().size(), 1u);
@@ -41,10 +41,10 @@ TEST(QtCanBusPort, UnknownPluginIsNamedWithTheInstalledOnes) {
 
 TEST(QtCanBusPort, FramesConvertBothWays) {
     const BusFrame frames[] = {
-        Frame(0x123, false, {0x11, 0x22}),
-        Frame(0x1ABCDEF0, true, {1, 2, 3, 4, 5, 6, 7, 8}),
-        Frame(0x7FF, false, {0, 0, 0}, true),  // remote: a length, no data
-        Frame(0x5, true, {}),
+        MakeFrame(0x123, false, {0x11, 0x22}),
+        MakeFrame(0x1ABCDEF0, true, {1, 2, 3, 4, 5, 6, 7, 8}),
+        MakeFrame(0x7FF, false, {0, 0, 0}, true),  // remote: a length, no data
+        MakeFrame(0x5, true, {}),
     };
     for (const BusFrame &f : frames) {
         const QCanBusFrame q = ToQtFrame(f);
@@ -123,7 +123,7 @@ protected:
 };
 
 TEST_F(VirtualBus, SlotFrameReachesTheOtherNodeAndItsFrameComesBackAsAReport) {
-    const BusFrame sent = Frame(0x1ABCDEF0, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
+    const BusFrame sent = MakeFrame(0x1ABCDEF0, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
     SetUpSlot(0, 0, FlagAlways, sent);
     ASSERT_TRUE(Wait([&] { return node->framesAvailable() > 0; }));
     const QCanBusFrame got = node->readFrame();
@@ -132,7 +132,7 @@ TEST_F(VirtualBus, SlotFrameReachesTheOtherNodeAndItsFrameComesBackAsAReport) {
     EXPECT_TRUE(got.hasExtendedFrameFormat());
     EXPECT_EQ(got.payload(), QByteArray::fromHex("1122334455667788"));
 
-    SetUpSlot(1, 0, FlagAlways, Frame(0x7FF, false, {0, 0}, true));
+    SetUpSlot(1, 0, FlagAlways, MakeFrame(0x7FF, false, {0, 0}, true));
     ASSERT_TRUE(Wait([&] { return node->framesAvailable() > 0; }));
     const QCanBusFrame remote = node->readFrame();
     EXPECT_EQ(remote.frameType(), QCanBusFrame::RemoteRequestFrame);

@@ -16,6 +16,7 @@
 #include "Encoder.h"
 #include "Reassembly.h"
 #include "SimAdapter.h"
+#include "TestFrames.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -128,12 +129,3 @@ private:
     std::unique_ptr<Reassembly> cutter_ = std::make_unique<Reassembly>();
 };
 
-inline BusFrame Frame(uint32_t id, bool extended, Bytes data, bool remote = false) {
-    BusFrame f;
-    f.identifier = id;
-    f.extended = extended;
-    f.remote = remote;
-    f.length = static_cast<uint8_t>(data.size());
-    std::copy(data.begin(), data.end(), f.data.begin());
-    return f;
-}

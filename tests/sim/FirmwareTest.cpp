@@ -31,10 +31,10 @@ protected:
     LoopbackCanBus bus;
 };
 
-const BusFrame Std123 = Frame(0x123, false, {0x11, 0x22});
-const BusFrame Std7FF = Frame(0x7FF, false, {});
-const BusFrame Ext7FF = Frame(0x7FF, true, {1});
-const BusFrame Ext1234A7FF = Frame(0x1234A7FF, true, {1, 2, 3});
+const BusFrame Std123 = MakeFrame(0x123, false, {0x11, 0x22});
+const BusFrame Std7FF = MakeFrame(0x7FF, false, {});
+const BusFrame Ext7FF = MakeFrame(0x7FF, true, {1});
+const BusFrame Ext1234A7FF = MakeFrame(0x1234A7FF, true, {1, 2, 3});
 
 TEST_F(Firmware, ReportsEveryFrameBeforeAnyFilterThenOnlyWhatPasses) {
     EXPECT_EQ(Heard({Std123, Ext7FF}), (std::vector<uint32_t>{0x123, 0x7FF}));

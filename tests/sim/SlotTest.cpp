@@ -20,9 +20,9 @@ protected:
     LoopbackCanBus bus;
 };
 
-const BusFrame Ext123 = Frame(0x123, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
-const BusFrame Std2B6 = Frame(0x2B6, false, {0xFF, 0x7B, 0x4A, 0xE8, 0xAD});
-const BusFrame Remote7FF = Frame(0x7FF, false, {0, 0, 0}, true);
+const BusFrame Ext123 = MakeFrame(0x123, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
+const BusFrame Std2B6 = MakeFrame(0x2B6, false, {0xFF, 0x7B, 0x4A, 0xE8, 0xAD});
+const BusFrame Remote7FF = MakeFrame(0x7FF, false, {0, 0, 0}, true);
 
 TEST_F(Slots, OneShotGoesOnTheBusOnceAndIsShownBackAfterTheAnswer) {
     SetTime(23, 59, 59, 900);

@@ -49,8 +49,7 @@ protected:
             return DevicePresent.load() == plugged && w->windowTitle() == title && ActionsEnabled(plugged);
         };
         if (!WaitFor(agrees, ReceiveWaitMs)) return false;
-        QTest::qWait(200);
-        return agrees();
+        return TicksGoOn(3) && agrees();
     }
 
     int warnings = 0;
@@ -134,7 +133,7 @@ TEST_F(ChurnWindow, FiveHundredReplugsDuringTrafficCommandsAndPumps) {
         << "traffic no longer counted";
 
     firmware->StopGenerator();
-    QTest::qWait(300);  // what was on its way has landed
+    ASSERT_TRUE(PassesGoOn(3));  // what was on its way has landed
     EXPECT_LE(static_cast<uint64_t>(MessageCount.load()), firmware->CanFramesSent());
     ASSERT_TRUE(WaitFor([&] { return Text(w->lblMessCount) == QString::number(MessageCount.load()); },
                         ReceiveWaitMs));

@@ -71,7 +71,7 @@ TEST_F(FoundWindow, InitializeRunsWheneverTheAdapterIsFound) {
     log.Clear();
     TheSimAdapter().Plug();
     ASSERT_TRUE(WaitFor([&] { return log.Count() >= 4; }, 5000)) << log.Count();
-    QTest::qWait(250);  // nothing beyond the one sequence
+    ASSERT_TRUE(TicksGoOn(3));  // nothing beyond the one sequence
     EXPECT_EQ(Types(), (Bytes{Ready, Time, CanInit, McInit}));
     EXPECT_NE(log.Frames()[2].payload, firstCanInit);
 }
@@ -80,7 +80,7 @@ TEST_F(FoundWindow, WithoutTheOptionFindingSendsNothing) {
     Open(false);
     TheSimAdapter().Plug();
     ASSERT_TRUE(WaitFor([&] { return DevicePresent.load(); }, ReceiveWaitMs));
-    QTest::qWait(300);
+    ASSERT_TRUE(TicksGoOn(3));
     EXPECT_EQ(log.Count(), 0u);
 }
 
@@ -142,7 +142,7 @@ TEST_F(TraceWindow, TheTraceLogHoldsWhatTheWindowCountsAndTheToolsReadIt) {
         WaitFor([&] { return MessageCount.load() == 3 && StuffErrorCount.load() == 1; }, ReceiveWaitMs));
     PauseState.store(1);
     ASSERT_TRUE(firmware->SendCanFrame(a));  // not counted, not logged
-    QTest::qWait(200);
+    ASSERT_TRUE(PassesGoOn(3));
     w->close();  // flushes and closes the log
 
     std::ifstream in(path);

@@ -28,7 +28,9 @@ TEST_F(ReceiveAlloc, ThousandFramesCostNoMoreThanOne) {
     PlugAndFind();
     w->Timer1->stop();
     DevicePresent.store(false);  // the receive thread stays off the link; the pump below runs here
-    QTest::qWait(250);           // a pass already under way has finished
+    {
+        const auto gate = EnterPumpGate();  // a pass already under way has finished
+    }
 
     {
         allocations.store(0);

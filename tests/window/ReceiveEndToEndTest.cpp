@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "ReceiveFixture.h"
-#include "ReceivePump.h"
 
 TEST_F(ReceiveWindow, ReportAppearsInTheLabelsAndCountsOnce) {
     PlugAndFind();

@@ -20,6 +20,7 @@
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
 #include "ProcessState.h"
+#include "ReceivePump.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
 
@@ -35,6 +36,22 @@ bool WaitFor(Pred done, int ms) {
 }
 inline std::string Show(const QString &s) { return s.toStdString(); }
 inline std::string Show(long v) { return std::to_string(v); }
+
+// For what must not happen: wait until the thing that could make it happen has gone on a while, on the
+// emulated adapter. `calls` more calls of any of `ops` ...
+inline bool CallsGoOn(std::initializer_list<SimOp> ops, uint64_t n) {
+    auto calls = [&] {
+        uint64_t sum = 0;
+        for (SimOp op : ops) sum += TheSimAdapter().CallCount(op);
+        return sum;
+    };
+    const uint64_t from = calls();
+    return WaitFor([&] { return calls() >= from + n; }, ReceiveWaitMs);
+}
+// ... `n` more receive passes (each asks the link what waits) ...
+inline bool PassesGoOn(uint64_t n) { return CallsGoOn({SimOp::GetStatus}, n); }
+// ... `n` more presence ticks (each tries to open the adapter or probes the open one).
+inline bool TicksGoOn(uint64_t n) { return CallsGoOn({SimOp::Open, SimOp::GetQueueStatus}, n); }
 
 // FA F5 0B ... : a CAN frame received at 12:34:56.999, identifier 0x123, data 11 22.
 inline const Bytes CanReport1234{0xFA, 0xF5, 0x0B, 0x13, 0x00, 0x0C, 0x22, 0x38, 0x03,
@@ -82,12 +99,8 @@ protected:
 
     QString Text(QLabel *label) const { return label ? label->text() : QString("<no label>"); }
 
-    // For what must not happen: wait until the thing that could make it happen has gone on a while.
-    // `n` more receive passes (each asks the link what waits) ...
-    static bool PassesGoOn(uint64_t n) { return CallsGoOn({SimOp::GetStatus}, n); }
-    // ... `n` more presence ticks (each tries to open the adapter or probes the open one) ...
-    static bool TicksGoOn(uint64_t n) { return CallsGoOn({SimOp::Open, SimOp::GetQueueStatus}, n); }
-    // ... `n` more frames sent by the emulated adapter's generator.
+    // For what must not happen: wait until `n` more frames were sent by the emulated adapter's
+    // generator (see also PassesGoOn and TicksGoOn above).
     bool FramesGoOut(uint64_t n) {
         const uint64_t from = firmware->CanFramesSent();
         return WaitFor([&] { return firmware->CanFramesSent() >= from + n; }, ReceiveWaitMs);
@@ -97,15 +110,5 @@ protected:
     std::unique_ptr<TfrmMain> w;
 
 private:
-    static bool CallsGoOn(std::initializer_list<SimOp> ops, uint64_t n) {
-        auto calls = [&] {
-            uint64_t sum = 0;
-            for (SimOp op : ops) sum += TheSimAdapter().CallCount(op);
-            return sum;
-        };
-        const uint64_t from = calls();
-        return WaitFor([&] { return calls() >= from + n; }, ReceiveWaitMs);
-    }
-
     QTemporaryDir dir_;
 };
