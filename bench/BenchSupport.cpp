@@ -7,10 +7,11 @@
 
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
-#include "SimBackend.h"
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
+#include "ProcessState.h"
 #include "SimAdapter.h"
+#include "SimBackend.h"
 
 namespace {
 
@@ -80,19 +81,23 @@ bool WaitUntil(const std::function<bool()> &done, int ms) {
     return true;
 }
 
+std::unique_ptr<TfrmMain> OpenWindowOn(const D2xxApi &api, const QTemporaryDir &dir) {
+    ResetProcessState();
+    InstallD2xxApi(api);
+    WindowOptions options;
+    options.SettingsDir = dir.path() + "/";
+    auto window = std::make_unique<TfrmMain>(options);
+    window->show();
+    WaitUntil([] { return false; }, 50);  // let the show steps run
+    window->btnClearClick();
+    return window;
+}
+
 SimWindow::SimWindow() {
-    InstallD2xxApi(SimD2xxApi());
     TheSimAdapter().ResetForTest();
-    DevicePresent.store(false);
-    PauseState.store(0);
     firmware_ = std::make_unique<EmulatedFirmware>(TheSimAdapter());
     TheSimAdapter().SetFirmware(firmware_.get());
-    WindowOptions options;
-    options.SettingsDir = dir_.path() + "/";
-    window_ = std::make_unique<TfrmMain>(options);
-    window_->show();
-    WaitUntil([] { return false; }, 50);  // let the show steps run
-    window_->btnClearClick();
+    window_ = OpenWindowOn(SimD2xxApi(), dir_);
 }
 
 SimWindow::~SimWindow() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "D2xxTypes.h"
 #include "Decode.h"
 #include "EmulatedFirmware.h"
 #include "Main.h"
@@ -43,6 +44,10 @@ public:
 bool WaitUntil(const std::function<bool()> &done, int ms);
 
 // The main window on the emulated adapter, its settings in a folder of its own.
+// The window as a user opens it, its settings kept in `dir`, on a fresh process's state with `api` as
+// the link's table; shown, its first steps run and its counters cleared.
+std::unique_ptr<TfrmMain> OpenWindowOn(const D2xxApi &api, const QTemporaryDir &dir);
+
 class SimWindow {
 public:
     SimWindow();

@@ -21,15 +21,7 @@ PtyWindow::PtyWindow() {
     SerialSettings settings;
     settings.path = slave_;
     TheSerialLink().Configure(settings);
-    InstallD2xxApi(SerialD2xxApi());
-    DevicePresent.store(false);
-    PauseState.store(0);
-    WindowOptions options;
-    options.SettingsDir = dir_.path() + "/";
-    window_ = std::make_unique<TfrmMain>(options);
-    window_->show();
-    WaitUntil([] { return false; }, 50);  // let the show steps run
-    window_->btnClearClick();
+    window_ = OpenWindowOn(SerialD2xxApi(), dir_);
 }
 
 PtyWindow::~PtyWindow() {
@@ -37,7 +29,9 @@ PtyWindow::~PtyWindow() {
     HangUp();
 }
 
-bool PtyWindow::Find(int ms) { return WaitUntil([] { return DevicePresent.load(); }, ms); }
+bool PtyWindow::Find(int ms) {
+    return WaitUntil([] { return DevicePresent.load(); }, ms);
+}
 
 void PtyWindow::HangUp() {
     if (master_ >= 0) ::close(master_);
