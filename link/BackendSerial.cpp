@@ -474,7 +474,6 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (!rxRing_) rxRing_ = std::make_unique_for_overwrite<uint8_t[]>(RxBufferSize);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0 || wake < 0) {
         ::tcsetattr(fd, TCSANOW, &saved);
         ::ioctl(fd, TIOCNXCL);
@@ -497,7 +496,7 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     rxEvent_.store(nullptr);
     {
         std::lock_guard rx(rxMutex_);
-        rxHead_ = rxCount_ = 0;
+        rx_.Clear();
         rxHungUp_ = rxStop_ = false;
     }
     try {
@@ -553,7 +552,7 @@ FT_STATUS SerialLink::ResetDevice(FT_HANDLE ftHandle) {
         if (IsHangUpError(errno)) MarkLost();
         return FT_IO_ERROR;
     }
-    rxHead_ = rxCount_ = 0;
+    rx_.Clear();
     rxRoom_.notify_all();
     return FT_OK;
 }
@@ -582,7 +581,7 @@ FT_STATUS SerialLink::GetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes) {
     if (!gone) {
         std::lock_guard rx(rxMutex_);
         gone = rxHungUp_;
-        received = rxCount_;
+        received = rx_.Size();
     }
     if (gone) {
         MarkLost();
@@ -604,7 +603,7 @@ FT_STATUS SerialLink::GetStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwT
     std::size_t received;
     {
         std::lock_guard lock(rxMutex_);
-        received = rxCount_;
+        received = rx_.Size();
     }
     *dwRxBytes = static_cast<DWORD>(received + static_cast<std::size_t>(std::max(rx, 0)));
     *dwTxBytes = static_cast<DWORD>(std::max(tx, 0));
@@ -622,7 +621,10 @@ FT_STATUS SerialLink::Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRe
     DWORD done = 0;
     std::unique_lock rx(rxMutex_);
     for (;;) {
-        done += TakeReceived(out + done, dwBytesToRead - done);
+        if (const std::size_t took = rx_.Pop(out + done, dwBytesToRead - done); took > 0) {
+            done += static_cast<DWORD>(took);
+            rxRoom_.notify_one();
+        }
         if (done == dwBytesToRead || rxStop_) break;
         if (rxHungUp_) {
             // What arrived before the hang-up has been handed over; now the handle is lost.
@@ -631,22 +633,10 @@ FT_STATUS SerialLink::Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRe
             *lpBytesReturned = done;
             return done > 0 ? FT_OK : FT_IO_ERROR;
         }
-        if (!rxArrived_.wait_until(rx, deadline, [&] { return rxCount_ > 0 || rxHungUp_ || rxStop_; })) break;
+        if (!rxArrived_.wait_until(rx, deadline, [&] { return !rx_.Empty() || rxHungUp_ || rxStop_; })) break;
     }
     *lpBytesReturned = done;
     return FT_OK;
-}
-
-DWORD SerialLink::TakeReceived(uint8_t *out, DWORD size) {
-    const std::size_t take = std::min<std::size_t>(size, rxCount_);
-    if (take == 0) return 0;
-    const std::size_t first = std::min(take, RxBufferSize - rxHead_);
-    std::memcpy(out, rxRing_.get() + rxHead_, first);
-    std::memcpy(out + first, rxRing_.get(), take - first);
-    rxHead_ = (rxHead_ + take) % RxBufferSize;
-    rxCount_ -= take;
-    rxRoom_.notify_one();
-    return static_cast<DWORD>(take);
 }
 
 FT_STATUS SerialLink::Write(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite, DWORD *lpBytesWritten) {
@@ -699,7 +689,7 @@ void SerialLink::Reader(int fd, int wakeFd) {
     for (;;) {
         {
             std::unique_lock rx(rxMutex_);
-            rxRoom_.wait(rx, [&] { return rxCount_ < RxBufferSize || rxStop_; });
+            rxRoom_.wait(rx, [&] { return rx_.Free() > 0 || rxStop_; });
             if (rxStop_) return;
         }
         pollfd waits[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
@@ -714,12 +704,11 @@ void SerialLink::Reader(int fd, int wakeFd) {
         {
             // The read happens under the lock so that a reset's flush and the ring's emptying are one step.
             std::lock_guard rx(rxMutex_);
-            while (!hungUp && rxCount_ < RxBufferSize) {
-                const std::size_t tail = (rxHead_ + rxCount_) % RxBufferSize;
-                const std::size_t room = std::min(RxBufferSize - rxCount_, RxBufferSize - tail);
-                const ssize_t n = ::read(fd, rxRing_.get() + tail, room);
+            while (!hungUp && rx_.Free() > 0) {
+                const ByteRing::Span space = rx_.Space();
+                const ssize_t n = ::read(fd, space.data, space.size);
                 if (n > 0) {
-                    rxCount_ += static_cast<std::size_t>(n);
+                    rx_.Commit(static_cast<std::size_t>(n));
                     took += static_cast<std::size_t>(n);
                     continue;
                 }

@@ -50,12 +50,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "ByteRing.h"
 #include "D2xxTypes.h"
 
 // The chip's own power-on rate. Brisklet's D2XX path never sets a baud rate, so an adapter built on a UART
@@ -156,8 +156,6 @@ private:
     FT_STATUS Fail(FT_STATUS status, OpenProblem problem);  // lock held
 
     void Reader(int fd, int wakeFd);  // the reader thread's body
-    // Moves up to `size` bytes out of the receive buffer (lock on rxMutex_ held).
-    DWORD TakeReceived(uint8_t *out, DWORD size);
 
     mutable std::mutex mutex_;
     std::condition_variable idle_;  // users_ dropped to 0
@@ -184,9 +182,7 @@ private:
     std::mutex rxMutex_;
     std::condition_variable rxArrived_;  // bytes came, the tty hung up, or the handle is closing
     std::condition_variable rxRoom_;     // a read made room, or the handle is closing
-    std::unique_ptr<uint8_t[]> rxRing_;  // RxBufferSize bytes, made at the first open and kept
-    std::size_t rxHead_ = 0;             // where the oldest byte waits
-    std::size_t rxCount_ = 0;
+    ByteRing rx_{RxBufferSize};
     bool rxHungUp_ = false;  // the reader found the tty hung up: reads end once the ring is empty
     bool rxStop_ = false;    // Close wants the reader and every waiting read gone
     std::atomic<uint32_t> writeTimeoutMs_{static_cast<uint32_t>(DefaultTimeout.count())};

@@ -41,12 +41,11 @@
 #include <cstdint>
 #include <mutex>
 
+#include "ByteRing.h"
 #include "D2xxTypes.h"
 #include "RxEvent.h"
-#include "SimPipe.h"
 
 class SimAdapter;
-
 
 // The adapter's firmware, seen from the chip: it is handed every byte the host writes and answers with
 // SimAdapter::InjectToHost.
@@ -167,8 +166,8 @@ private:
     RxEventObject *event_ = nullptr;  // the registered receive event
     SimFirmware *firmware_ = nullptr;
 
-    SimPipe toHost_{PipeCapacity};
-    SimPipe fromHost_{PipeCapacity};
+    ByteRing toHost_{PipeCapacity};
+    ByteRing fromHost_{PipeCapacity};
     uint8_t chunk_[FirmwareChunk];  // delivery buffer, used under deliveryMutex_
 
     std::array<FT_STATUS, SimOpCount> faultStatus_{};

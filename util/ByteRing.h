@@ -1,19 +1,19 @@
-// A fixed-capacity byte ring: one direction of the emulated USB link.
+// A fixed-capacity byte ring: the serial link's receive buffer, each direction of the emulated USB link.
 //
-// Not synchronised: the owner (SimAdapter) holds its lock around every call. The storage is allocated
-// once by the constructor; pushing and popping never allocate.
+// Not synchronised: the owner holds its lock around every call. The storage is allocated once by the
+// constructor; pushing, popping and filling in place never allocate.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-class SimPipe {
+class ByteRing {
 public:
-    explicit SimPipe(std::size_t capacity);
+    explicit ByteRing(std::size_t capacity);
 
-    SimPipe(const SimPipe &) = delete;
-    SimPipe &operator=(const SimPipe &) = delete;
+    ByteRing(const ByteRing &) = delete;
+    ByteRing &operator=(const ByteRing &) = delete;
 
     std::size_t Capacity() const { return capacity_; }
     std::size_t Size() const { return size_; }
@@ -26,6 +26,16 @@ public:
 
     // Removes up to `count` of the oldest bytes into `out`; returns how many were moved.
     std::size_t Pop(uint8_t *out, std::size_t count);
+
+    // The free bytes that follow the newest one without wrapping, for a producer that writes in place
+    // (a read(2) straight into the ring); Commit(n) then makes n of them the newest bytes.
+    // Example: capacity 8, head 6, size 1: Space() is {storage + 7, 1}; after Commit(1), {storage, 6}.
+    struct Span {
+        uint8_t *data;
+        std::size_t size;
+    };
+    Span Space();
+    void Commit(std::size_t count);
 
     void Clear() { head_ = size_ = 0; }
 
