@@ -24,7 +24,7 @@
 #include <random>
 #include <type_traits>
 
-#include "../link/SerialPty.h"
+#include "SerialPty.h"
 #include "AdapterProcess.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"

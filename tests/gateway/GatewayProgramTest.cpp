@@ -14,8 +14,8 @@
 #include <chrono>
 #include <memory>
 
-#include "../e2e/AdapterProcess.h"
-#include "../link/SerialPty.h"
+#include "AdapterProcess.h"
+#include "SerialPty.h"
 #include "BriskletVersion.h"
 #include "CommandLog.h"
 #include "GatewayProcess.h"

@@ -2,7 +2,7 @@
 // byte for byte, with the waits in the same places.
 #include <QComboBox>
 
-#include "../window/CommandFixture.h"
+#include "CommandFixture.h"
 #include "RecordingChannel.h"
 
 namespace {

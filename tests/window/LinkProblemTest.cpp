@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "../link/SerialPty.h"
+#include "SerialPty.h"
 #include "BackendSerial.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
