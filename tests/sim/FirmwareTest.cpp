@@ -4,18 +4,8 @@
 
 namespace {
 
-class Firmware : public FirmwareHost {
+class Firmware : public FirmwareOnBus {
 protected:
-    void SetUp() override {
-        FirmwareHost::SetUp();
-        std::string why;
-        ASSERT_TRUE(bus.Open(why));
-        firmware->AttachBus(&bus);
-    }
-    void TearDown() override {
-        firmware->AttachBus(nullptr);
-        FirmwareHost::TearDown();
-    }
     // Plays the frames on the bus and returns the identifiers the host got reports for, in order.
     std::vector<uint32_t> Heard(const std::vector<BusFrame> &frames) {
         const std::size_t before = Frames().size();
@@ -27,8 +17,6 @@ protected:
         for (std::size_t i = before; i < all.size(); ++i) ids.push_back(IdOf(all[i]));
         return ids;
     }
-
-    LoopbackCanBus bus;
 };
 
 const BusFrame Std123 = MakeFrame(0x123, false, {0x11, 0x22});

@@ -3,21 +3,9 @@
 
 namespace {
 
-class Slots : public FirmwareHost {
+class Slots : public FirmwareOnBus {
 protected:
-    void SetUp() override {
-        FirmwareHost::SetUp();
-        std::string why;
-        ASSERT_TRUE(bus.Open(why));
-        firmware->AttachBus(&bus);
-    }
-    void TearDown() override {
-        firmware->AttachBus(nullptr);
-        FirmwareHost::TearDown();
-    }
     uint64_t OnBus() const { return bus.TransmittedCount(); }
-
-    LoopbackCanBus bus;
 };
 
 const BusFrame Ext123 = MakeFrame(0x123, true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});

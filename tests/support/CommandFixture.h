@@ -27,6 +27,7 @@
 #include "ProcessState.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "WindowOnEmulator.h"
 #include "unitMy.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -79,19 +80,11 @@ class CommandWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        ResetProcessState();
-        InstallD2xxApi(SimD2xxApi());
-        TheSimAdapter().ResetForTest();
-        DevicePresent.store(false);
-        PauseState.store(0);
-        SetDelayHooks(DefaultDelayHooks());
+        StartOnEmulator();
         SetMessageBoxHook([this](BoxIcon icon, const QString &caption, const QString &text) {
             boxes.push_back({icon, caption, text});
         });
-        WindowOptions options;
-        options.SettingsDir = dir_.path() + "/";
-        w = std::make_unique<TfrmMain>(options);
-        w->show();
+        w = ShowWindow(dir_);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
         TheSimAdapter().SetFirmware(&log);
     }
@@ -100,9 +93,7 @@ protected:
         SequenceClock::Remove();
         if (w) w->close();
         w.reset();
-        TheSimAdapter().SetFirmware(nullptr);
-        TheSimAdapter().ResetForTest();
-        ResetProcessState();
+        EndOnEmulator();
         SetMessageBoxHook({});
     }
 

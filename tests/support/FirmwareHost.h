@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "CanBusPort.h"
 #include "Commands.h"
 #include "EmulatedFirmware.h"
 #include "Encoder.h"
@@ -129,3 +130,19 @@ private:
     std::unique_ptr<Reassembly> cutter_ = std::make_unique<Reassembly>();
 };
 
+// The firmware host with the adapter on a loopback bus of its own, whose other nodes the test plays.
+class FirmwareOnBus : public FirmwareHost {
+protected:
+    void SetUp() override {
+        FirmwareHost::SetUp();
+        std::string why;
+        ASSERT_TRUE(bus.Open(why)) << why;
+        firmware->AttachBus(&bus);
+    }
+    void TearDown() override {
+        firmware->AttachBus(nullptr);
+        FirmwareHost::TearDown();
+    }
+
+    LoopbackCanBus bus;
+};

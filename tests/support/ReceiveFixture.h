@@ -23,6 +23,7 @@
 #include "ReceivePump.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "WindowOnEmulator.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -62,17 +63,10 @@ class ReceiveWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        ResetProcessState();
-        InstallD2xxApi(SimD2xxApi());
-        TheSimAdapter().ResetForTest();
-        DevicePresent.store(false);
-        PauseState.store(0);
+        StartOnEmulator();
         firmware = std::make_unique<EmulatedFirmware>(TheSimAdapter());
         TheSimAdapter().SetFirmware(firmware.get());
-        WindowOptions options;
-        options.SettingsDir = dir_.path() + "/";
-        w = std::make_unique<TfrmMain>(options);
-        w->show();
+        w = ShowWindow(dir_);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
         w->btnClearClick();
     }
@@ -81,10 +75,8 @@ protected:
         if (firmware) firmware->StopGenerator();
         if (w) w->close();
         w.reset();
-        TheSimAdapter().SetFirmware(nullptr);
+        EndOnEmulator();
         firmware.reset();
-        TheSimAdapter().ResetForTest();
-        ResetProcessState();
     }
 
     // Plugs the adapter in and waits for the presence watch to find it.

@@ -20,24 +20,18 @@ class FoundWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        ResetProcessState();
-        InstallD2xxApi(SimD2xxApi());
-        TheSimAdapter().ResetForTest();
+        StartOnEmulator();
         TheSimAdapter().SetFirmware(&log);
     }
     void TearDown() override {
         if (w) w->close();
         w.reset();
-        TheSimAdapter().SetFirmware(nullptr);
-        TheSimAdapter().ResetForTest();
-        ResetProcessState();
+        EndOnEmulator();
     }
     void Open(bool initializeOnFind) {
         WindowOptions options;
-        options.SettingsDir = dir_.path() + "/";
         options.InitializeOnFind = initializeOnFind;
-        w = std::make_unique<TfrmMain>(options);
-        w->show();
+        w = ShowWindow(dir_, options);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
     }
     Bytes Types() const {

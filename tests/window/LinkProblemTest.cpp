@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "SerialPty.h"
 #include "BackendSerial.h"
 #include "D2XXUnit.h"
 #include "LinkBackend.h"
@@ -17,6 +16,7 @@
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
 #include "ProcessState.h"
+#include "SerialPty.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
 

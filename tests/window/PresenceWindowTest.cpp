@@ -18,6 +18,7 @@
 #include "ProcessState.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "WindowOnEmulator.h"
 #include "unitMy.h"
 
 namespace {
@@ -27,26 +28,18 @@ constexpr int kGenerousMs = 2000;
 class PresenceWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetProcessState();
         ASSERT_TRUE(dir_.isValid());
-        InstallD2xxApi(SimD2xxApi());
-        TheSimAdapter().ResetForTest();
-        DevicePresent.store(false);
+        StartOnEmulator();
         SetMessageBoxHook([this](BoxIcon, const QString &caption, const QString &) { boxes << caption; });
     }
     void TearDown() override {
         if (w) w->close();
         w.reset();
-        TheSimAdapter().ResetForTest();
-        DevicePresent.store(false);
-        ShowLinkErrors.store(true);
+        EndOnEmulator();
         SetMessageBoxHook({});
     }
     void Open() {
-        WindowOptions options;
-        options.SettingsDir = dir_.path() + "/";
-        w = std::make_unique<TfrmMain>(options);
-        w->show();
+        w = ShowWindow(dir_);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
     }
     bool ActionsEnabled(bool enabled) const {
