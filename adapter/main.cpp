@@ -10,26 +10,12 @@
 #include <string>
 
 #include "AdapterOptions.h"
+#include "EmulatedFirmware.h"
 #include "PtyBridge.h"
 #include "PtyPort.h"
 #include "QtCanBusPort.h"
+#include "RunSignals.h"
 #include "SimAdapter.h"
-#include "EmulatedFirmware.h"
-
-namespace {
-
-// The signals that end the run. Blocked in every thread, taken by sigwait() on the main thread, so the
-// clean-up (the symbolic link above all) runs as ordinary code rather than in a signal handler.
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
     QStringList arguments;
@@ -39,7 +25,9 @@ int main(int argc, char **argv) {
     if (!Proceed(ParseAdapterOptions(arguments, options), exitCode)) return exitCode;
     std::string why;
 
-    const sigset_t stopSignals = StopSignals();
+    // Taken by sigwait() on the main thread, so the clean-up (the symbolic link above all) runs as
+    // ordinary code.
+    const sigset_t stopSignals = EndOfRunSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any thread exists, so all inherit it
 
     // Qt's CAN bus plugins need an application object; the bus device runs on a thread of its own, so

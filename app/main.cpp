@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,36 +17,24 @@
 
 #include "AppIcon.h"
 #include "BriskletBuild.h"
+#include "BusMirror.h"
 #include "CanBusPort.h"
 #include "CommandLine.h"
+#include "EmulatedFirmware.h"
 #include "LinkBackend.h"
 #include "Options.h"
+#include "PresenceWatch.h"
 #include "QtCanBusPort.h"
+#include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
 #include "TraceLog.h"
-#include "BusMirror.h"
-#include "PresenceWatch.h"
-#include "EmulatedFirmware.h"
 
 namespace {
 
 bool HaveDisplay() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// A desktop session ends its programs with SIGTERM, a terminal with SIGHUP or Ctrl+C: each closes the window
-// as the operator would, so the link is closed and the settings are written. The signals are blocked in
-// every thread from the start and read from a signalfd on the window thread, so one that comes early
-// waits until the window is there to close.
-sigset_t CloseSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
-    return set;
 }
 
 }  // namespace
@@ -65,7 +53,10 @@ int main(int argc, char **argv) {
         return 2;
     }
 
-    const sigset_t closeSignals = CloseSignals();
+    // Each end-of-run signal closes the window as the operator would, so the link is closed and the settings
+    // are written. Read from a signalfd on the window thread: one that comes early waits until the window
+    // is there to close.
+    const sigset_t closeSignals = EndOfRunSignals();
     pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);  // before any thread exists, so all inherit it
 
     std::string why;
@@ -128,7 +119,8 @@ int main(int argc, char **argv) {
             return window.CreateMessage(code, length, payload);
         };
         hooks.canTransmit = [&window] {
-            return DevicePresent.load() && !(window.ListeningCheckBox && window.ListeningCheckBox->isChecked());
+            return DevicePresent.load() &&
+                   !(window.ListeningCheckBox && window.ListeningCheckBox->isChecked());
         };
         hooks.notice = [&window](const std::string &line) {
             std::fprintf(stderr, "brisklet: %s\n", line.c_str());
