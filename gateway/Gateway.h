@@ -1,5 +1,5 @@
 // What brisklet-gateway runs: the presence watch, the receive thread with its consumers, the adapter's
-// initialisation each time it is found, the status lines, and the disable sequence on SIGINT/SIGTERM.
+// initialisation each time it is found, the status lines, and the disable sequence on SIGINT/SIGTERM/SIGHUP.
 //
 // Thread contract: every method runs on the main thread (the one that made the object and runs the event
 // loop). The receive thread runs the pump; the consumers (trace log, status) are called there. The

@@ -66,7 +66,7 @@ struct Parser {
         parser.setApplicationDescription(
             "Runs Brisklet without a display: initialises the adapter each time it is found, writes every\n"
             "received CAN frame and bus error to a trace in the candump log format, reports what happens\n"
-            "on standard error, and disables the adapter on SIGINT or SIGTERM.");
+            "on standard error, and disables the adapter on SIGINT, SIGTERM or SIGHUP.");
         parser.addOptions({link, settings, bitrate, listen, lowSpeed, tag, mask, extended, log, logName,
                            traffic, bus, help, version});
     }

@@ -10,16 +10,15 @@
 #include "Gateway.h"
 #include "GatewayOptions.h"
 #include "LinkBackend.h"
+#include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
 
 int main(int argc, char **argv) {
-    // The stop signals are blocked before any thread exists, so every thread inherits the mask and the
-    // signals wait in the signalfd for the event loop, which disables the adapter as ordinary code.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    // The stop signals (Ctrl+C, the session or service manager, the terminal going away) are blocked
+    // before any thread exists, so every thread inherits the mask and the signals wait in the signalfd
+    // for the event loop, which disables the adapter as ordinary code.
+    const sigset_t stopSignals = EndOfRunSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     // A reader of standard output or standard error that goes away must not end the run before the
     // adapter is disabled: the write fails instead (and the trace log reports it once).

@@ -15,11 +15,11 @@
 #include <memory>
 
 #include "AdapterProcess.h"
-#include "SerialPty.h"
 #include "BriskletVersion.h"
 #include "CommandLog.h"
 #include "GatewayProcess.h"
 #include "RecordingChannel.h"
+#include "SerialPty.h"
 
 namespace {
 
@@ -37,14 +37,14 @@ Frames BytesOf(const std::vector<LoggedFrame> &logged) {
     return frames;
 }
 
-// Whether process `pid` has SIGINT and SIGTERM blocked (its SigBlk mask in /proc).
+// Whether process `pid` has SIGINT, SIGTERM and SIGHUP blocked (its SigBlk mask in /proc).
 bool HoldsStopSignals(qint64 pid) {
     QFile status(QString("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) return false;
     for (const QByteArray &line : status.readAll().split('\n')) {
         if (!line.startsWith("SigBlk:")) continue;
         const qulonglong mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
-        const qulonglong wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+        const qulonglong wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1)) | (1ull << (SIGHUP - 1));
         return (mask & wanted) == wanted;
     }
     return false;
@@ -165,6 +165,22 @@ TEST_F(GatewayOnTerminal, StopDuringInitializationCutsItShortAndDisables) {
     DisableSequence(expected);
     EXPECT_EQ(BytesOf(got), expected.frames);
     EXPECT_TRUE(ReadFrames(1, 300).empty()) << "nothing after the disable sequence";
+}
+
+// The terminal it was started from goes away (SIGHUP): the adapter is disabled as on any other stop, not
+// left running on the bus by a program that simply died.
+TEST_F(GatewayOnTerminal, AHangUpDisablesTheAdapterAsAStopDoes) {
+    Plug();
+    ASSERT_TRUE(gateway.Start({"--link=serial:" + linkPath}));
+    constexpr std::size_t InitFrames = 4, DisableFrames = 10;  // not listening: the four reports' commands
+    ASSERT_EQ(ReadFrames(InitFrames).size(), InitFrames) << gateway.StatusText().toStdString();
+    ASSERT_TRUE(gateway.WaitForStatus("adapter found")) << gateway.StatusText().toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(gateway.Pid()), SIGHUP), 0);
+    const auto got = ReadFrames(DisableFrames);
+    EXPECT_EQ(gateway.Finish(), 0) << gateway.StatusText().toStdString();
+    RecordingChannel expected;
+    DisableSequence(expected);
+    EXPECT_EQ(BytesOf(got), expected.frames);
 }
 
 TEST_F(GatewayOnTerminal, StopsWithoutCommandsWhenNoAdapterIsThere) {
