@@ -11,6 +11,7 @@
 
 #include "AppIcon.h"
 #include "Main.h"
+#include "WindowOnEmulator.h"
 
 namespace {
 
@@ -26,10 +27,8 @@ QAccessibleInterface *FindButton(QAccessibleInterface *node, const QString &name
 TEST(AccessibleNames, EveryGlyphButtonIsFoundByItsHint) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    WindowOptions options;
-    options.SettingsDir = dir.path() + "/";
-    auto window = std::make_unique<TfrmMain>(options);
-    window->show();
+    ResetProcessState();
+    auto window = ShowWindow(dir);
     const struct {
         const char *name;
         QToolButton *button;

@@ -9,6 +9,7 @@
 
 #include "Main.h"
 #include "MainDisplay.h"
+#include "ProcessState.h"
 
 struct TimeRow {
     int h, m, s, ms;
@@ -46,11 +47,16 @@ class DisplayWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
+        ResetProcessState();
         WindowOptions options;
         options.SettingsDir = dir_.path() + "/";
         w = std::make_unique<TfrmMain>(options);
         w->CanCountClear();
         w->CanErrorClear();
+    }
+    void TearDown() override {
+        w.reset();
+        ResetProcessState();
     }
     QTemporaryDir dir_;
     std::unique_ptr<TfrmMain> w;

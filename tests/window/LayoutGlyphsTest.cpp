@@ -9,6 +9,7 @@
 
 #include "Glyphs.h"
 #include "Main.h"
+#include "WindowOnEmulator.h"
 
 namespace {
 
@@ -65,10 +66,8 @@ TEST(Glyphs, ShapesAreTellApart) {
 TEST(Glyphs, EachButtonShowsItsShapeAndChangesWhenDisabled) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    WindowOptions options;
-    options.SettingsDir = dir.path() + "/";
-    auto window = std::make_unique<TfrmMain>(options);
-    window->show();
+    ResetProcessState();
+    auto window = ShowWindow(dir);
     const struct {
         QToolButton *button;
         Shape shape;

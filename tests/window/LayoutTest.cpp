@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "Main.h"
+#include "ProcessState.h"
 
 namespace {
 
@@ -29,11 +30,15 @@ class LayoutTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
+        ResetProcessState();
         WindowOptions options;
         options.SettingsDir = dir_.path() + "/";
         window_ = std::make_unique<TfrmMain>(options);
     }
-    void TearDown() override { window_.reset(); }
+    void TearDown() override {
+        window_.reset();
+        ResetProcessState();
+    }
 
     void ShowActive() {
         window_->show();

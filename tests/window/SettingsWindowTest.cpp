@@ -22,6 +22,7 @@
 #include "Settings.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "WindowOnEmulator.h"
 
 namespace {
 
@@ -45,8 +46,7 @@ void Spit(const QString &path, const std::string &text) {
 class SettingsWindowBase {
 protected:
     SettingsWindowBase() {
-        InstallD2xxApi(SimD2xxApi());
-        TheSimAdapter().ResetForTest();
+        StartOnEmulator();
         SetMessageBoxHook([this](BoxIcon icon, const QString &caption, const QString &text) {
             boxes.push_back({icon, caption, text});
         });
@@ -54,7 +54,7 @@ protected:
     ~SettingsWindowBase() {
         w.reset();
         SetMessageBoxHook({});
-        PauseState.store(0);
+        EndOnEmulator();
     }
 
     QString Dir() const { return dir_.path() + "/"; }
