@@ -27,7 +27,7 @@ QAccessibleInterface *FindButton(QAccessibleInterface *node, const QString &name
 TEST(AccessibleNames, EveryGlyphButtonIsFoundByItsHint) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    ResetProcessState();
+    StartOnEmulator();
     auto window = ShowWindow(dir);
     const struct {
         const char *name;

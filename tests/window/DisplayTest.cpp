@@ -9,7 +9,7 @@
 
 #include "Main.h"
 #include "MainDisplay.h"
-#include "ProcessState.h"
+#include "WindowOnEmulator.h"
 
 struct TimeRow {
     int h, m, s, ms;
@@ -47,7 +47,7 @@ class DisplayWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        ResetProcessState();
+        StartOnEmulator();
         WindowOptions options;
         options.SettingsDir = dir_.path() + "/";
         w = std::make_unique<TfrmMain>(options);
@@ -56,7 +56,7 @@ protected:
     }
     void TearDown() override {
         w.reset();
-        ResetProcessState();
+        EndOnEmulator();
     }
     QTemporaryDir dir_;
     std::unique_ptr<TfrmMain> w;

@@ -66,7 +66,7 @@ TEST(Glyphs, ShapesAreTellApart) {
 TEST(Glyphs, EachButtonShowsItsShapeAndChangesWhenDisabled) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    ResetProcessState();
+    StartOnEmulator();
     auto window = ShowWindow(dir);
     const struct {
         QToolButton *button;

@@ -22,7 +22,7 @@
 #include <memory>
 
 #include "Main.h"
-#include "ProcessState.h"
+#include "WindowOnEmulator.h"
 
 namespace {
 
@@ -30,14 +30,14 @@ class LayoutTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        ResetProcessState();
+        StartOnEmulator();
         WindowOptions options;
         options.SettingsDir = dir_.path() + "/";
         window_ = std::make_unique<TfrmMain>(options);
     }
     void TearDown() override {
         window_.reset();
-        ResetProcessState();
+        EndOnEmulator();
     }
 
     void ShowActive() {
