@@ -703,8 +703,10 @@ void SerialLink::Reader(int fd, int wakeFd) {
         std::size_t took = 0;
         {
             // The read happens under the lock so that a reset's flush and the ring's emptying are one step.
+            // At most ReadBurst bytes per hold: a tty that never runs dry must not keep FT_Read out.
+            constexpr std::size_t ReadBurst = 64 * 1024;
             std::lock_guard rx(rxMutex_);
-            while (!hungUp && rx_.Free() > 0) {
+            while (!hungUp && rx_.Free() > 0 && took < ReadBurst) {
                 const ByteRing::Span space = rx_.Space();
                 const ssize_t n = ::read(fd, space.data, space.size);
                 if (n > 0) {
