@@ -565,29 +565,36 @@ FT_STATUS SerialLink::SetTimeouts(FT_HANDLE ftHandle, ULONG ReadTimeout, ULONG W
     return FT_OK;
 }
 
+// Under the receive lock, which the reader holds while it moves bytes from the tty into the buffer: so
+// every byte is counted once, in the one place or the other. `hungUp`: the reader has found the tty hung
+// up. False (errno set) when the tty refuses the count.
+bool SerialLink::CountReceived(int fd, std::size_t &waiting, bool &hungUp) {
+    std::lock_guard rx(rxMutex_);
+    int inTty = 0;
+    if (::ioctl(fd, FIONREAD, &inTty) != 0) return false;
+    waiting = rx_.Size() + static_cast<std::size_t>(std::max(inTty, 0));
+    hungUp = rxHungUp_;
+    return true;
+}
+
 FT_STATUS SerialLink::GetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes) {
     if (dwRxBytes == nullptr) return FT_INVALID_PARAMETER;
     Use use(*this, ftHandle);
     if (use.Status() != FT_OK) return use.Status();
     pollfd probe{use.Fd(), POLLIN, 0};
-    int waiting = 0;
-    bool gone = ::poll(&probe, 1, 0) < 0 || (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
-                ::ioctl(use.Fd(), FIONREAD, &waiting) != 0;
+    bool gone = ::poll(&probe, 1, 0) < 0 || (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     if (!gone) {
         std::lock_guard lock(mutex_);
         gone = NodeChanged();
     }
-    std::size_t received = 0;
-    if (!gone) {
-        std::lock_guard rx(rxMutex_);
-        gone = rxHungUp_;
-        received = rx_.Size();
-    }
+    std::size_t waiting = 0;
+    bool hungUp = false;
+    if (!gone) gone = !CountReceived(use.Fd(), waiting, hungUp) || hungUp;
     if (gone) {
         MarkLost();
         return FT_IO_ERROR;
     }
-    *dwRxBytes = static_cast<DWORD>(received + static_cast<std::size_t>(std::max(waiting, 0)));
+    *dwRxBytes = static_cast<DWORD>(waiting);
     return FT_OK;
 }
 
@@ -595,17 +602,14 @@ FT_STATUS SerialLink::GetStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes, DWORD *dwT
     if (dwRxBytes == nullptr || dwTxBytes == nullptr || dwEventDWord == nullptr) return FT_INVALID_PARAMETER;
     Use use(*this, ftHandle);
     if (use.Status() != FT_OK) return use.Status();
-    int rx = 0, tx = 0;
-    if (::ioctl(use.Fd(), FIONREAD, &rx) != 0 || ::ioctl(use.Fd(), TIOCOUTQ, &tx) != 0) {
+    int tx = 0;
+    std::size_t waiting = 0;
+    bool hungUp = false;  // left to the reads: what arrived before it is still to be handed over
+    if (!CountReceived(use.Fd(), waiting, hungUp) || ::ioctl(use.Fd(), TIOCOUTQ, &tx) != 0) {
         if (IsHangUpError(errno)) MarkLost();
         return FT_IO_ERROR;
     }
-    std::size_t received;
-    {
-        std::lock_guard lock(rxMutex_);
-        received = rx_.Size();
-    }
-    *dwRxBytes = static_cast<DWORD>(received + static_cast<std::size_t>(std::max(rx, 0)));
+    *dwRxBytes = static_cast<DWORD>(waiting);
     *dwTxBytes = static_cast<DWORD>(std::max(tx, 0));
     *dwEventDWord = 0;
     return FT_OK;

@@ -155,7 +155,8 @@ private:
     bool RecentlyFoundFree(const struct stat &node) const;
     FT_STATUS Fail(FT_STATUS status, OpenProblem problem);  // lock held
 
-    void Reader(int fd, int wakeFd);  // the reader thread's body
+    void Reader(int fd, int wakeFd);                                 // the reader thread's body
+    bool CountReceived(int fd, std::size_t &waiting, bool &hungUp);  // the buffer and the tty, each byte once
 
     mutable std::mutex mutex_;
     std::condition_variable idle_;  // users_ dropped to 0

@@ -194,6 +194,25 @@ TEST_F(SerialOnPty, RxCountAndResetFlush) {
     EXPECT_EQ(n, 0u);
 }
 
+// While the reader moves bytes from the tty into the link's buffer, a count never sees a byte twice (in
+// the tty and in the buffer at once): it never exceeds what has been sent.
+TEST_F(SerialOnPty, CountsWhileBytesArriveNeverExceedWhatWasSent) {
+    OpenLink();
+    const std::vector<uint8_t> piece(64, 0x5A);
+    std::size_t sent = 0, over = 0;
+    for (int round = 0; round < 400; ++round) {
+        sent += pty.Send(piece);
+        for (int look = 0; look < 20; ++look) {
+            DWORD queued = 0;
+            over += RxWaiting() > sent;
+            ASSERT_EQ(link.GetQueueStatus(handle, &queued), FT_OK);
+            over += queued > sent;
+        }
+    }
+    EXPECT_EQ(over, 0u) << "counts over " << sent << " bytes sent";
+    EXPECT_EQ(ReadLink(sent).size(), sent);
+}
+
 TEST_F(SerialOnPty, HandlesFollowTheD2xxRules) {
     FT_HANDLE none = nullptr;
     uint8_t byte = 0;
