@@ -14,24 +14,13 @@
 #include <sstream>
 
 #include "Settings.h"
+#include "TestFiles.h"
 
 using namespace std::string_literals;
 
 namespace {
 
 const std::string Folder = "/opt/brisklet/";
-
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Spit(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 class SettingsFolder {
 public:

@@ -16,22 +16,11 @@
 #include <sstream>
 
 #include "Settings.h"
+#include "TestFiles.h"
 
 namespace {
 
 constexpr uid_t Nobody = 65534;
-
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Spit(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 BriskletSettings Mine() {
     BriskletSettings s = DefaultSettings("/b/");

@@ -22,6 +22,7 @@
 #include "Settings.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "TestFiles.h"
 #include "WindowOnEmulator.h"
 
 namespace {
@@ -30,18 +31,6 @@ struct Box {
     BoxIcon icon;
     QString caption, text;
 };
-
-std::string Slurp(const QString &path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Spit(const QString &path, const std::string &text) {
-    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 class SettingsWindowBase {
 protected:
