@@ -20,6 +20,7 @@
 #include "BusMirror.h"
 #include "CanBusPort.h"
 #include "CommandLine.h"
+#include "CommandWrite.h"
 #include "EmulatedFirmware.h"
 #include "LinkBackend.h"
 #include "Options.h"
@@ -64,6 +65,7 @@ int main(int argc, char **argv) {
     if (!options.log.empty()) {
         TraceLogOptions traceOptions;
         traceOptions.interfaceName = options.logName;
+        traceOptions.adapterClockSet = &AdapterClockSet;
         // On the receive thread, once: logging stops, the receive path goes on.
         traceOptions.onError = [](const std::string &message) {
             std::fprintf(stderr, "brisklet: %s\n", message.c_str());

@@ -7,21 +7,13 @@
 #include <QTime>
 #include <cstring>
 
+#include "CommandWrite.h"
 #include "D2XXUnit.h"
 #include "Encoder.h"
 #include "PresenceWatch.h"
 #include "ReceivePump.h"
 #include "SimAdapter.h"
 #include "unitMy.h"
-
-// One command frame, as the window's encoder sends it: nothing while the adapter is absent, link errors
-// shown, one write from OutBuffer. True when the whole frame went out.
-static bool WriteCommand(uint8_t code, const PayloadBuffer &payload, int length) {
-    if (!DevicePresent.load()) return false;
-    ShowLinkErrors.store(true);
-    const std::size_t size = BuildFrame(code, payload, length, OutBuffer);
-    return WriteFTDevice(static_cast<DWORD>(size)) == size;
-}
 
 // The sequences' commands, each through WriteCommand. `cut` (when given) ends a sequence early: it then
 // sends and waits no more.
@@ -94,6 +86,7 @@ Gateway::~Gateway() { Stop(); }
 bool Gateway::Start(std::string &why) {
     TraceLogOptions traceOptions;
     traceOptions.interfaceName = options_.logName;
+    traceOptions.adapterClockSet = &AdapterClockSet;
     traceOptions.onError = [this](const std::string &message) { status_.Post(message); };
     trace_ = std::make_unique<TraceLog>(std::move(traceOptions));
     if (!trace_->Open(options_.logPath, why)) {

@@ -1,5 +1,6 @@
 #include "LinkState.h"
 
+#include "CommandWrite.h"
 #include "D2XXUnit.h"
 #include "D2xxTypes.h"
 #include "PresenceWatch.h"
@@ -13,6 +14,7 @@ void ResetLinkState() {
     DeviceCount = 0;
     SetLinkErrorSink({});
     DevicePresent.store(false);
+    AdapterClockSet.store(false);
     PauseState.store(0);
     ResetReceiveStream();
 }

@@ -1,5 +1,6 @@
 #include "PresenceWatch.h"
 
+#include "CommandWrite.h"
 #include "D2XXUnit.h"
 
 std::atomic<bool> DevicePresent{false};
@@ -11,6 +12,7 @@ void PresenceTick(PresenceView &view) {
         (void)CloseFTDevice();
         if (OpenFTDevice() != FT_OK) return;
         DevicePresent.store(true);
+        AdapterClockSet.store(false);  // a newly plugged adapter counts from midnight again
         view.SetPresenceTitle(TitlePresent);
         view.SetActionEnabled(Action::PortConfigure, true);
         view.SetActionEnabled(Action::SendFile, true);
@@ -24,6 +26,7 @@ void PresenceTick(PresenceView &view) {
     }
     if (GetFTQueueStatus() == FT_OK) return;
     DevicePresent.store(false);
+    AdapterClockSet.store(false);
     view.SetPresenceTitle(TitleLost);
     view.SetActionEnabled(Action::SendFile, false);
     view.SetActionEnabled(Action::ReceiveFile, false);

@@ -63,7 +63,7 @@ candump::Timestamp SystemClockStamp() {
 }
 
 TraceLog::TraceLog(TraceLogOptions options)
-    : options_(std::move(options)), days_(options_.today), buffer_(new char[BufferSize]) {}
+    : options_(std::move(options)), buffer_(new char[BufferSize]) {}
 
 TraceLog::~TraceLog() { Close(); }
 
@@ -96,7 +96,8 @@ bool TraceLog::OpenDescriptor(int fd, bool owned, const std::string &label, std:
     regular_ = S_ISREG(st.st_mode);
     label_ = label;
     used_ = 0;
-    days_.Reset();
+    stamps_.Reset();
+    pumpStarted_ = false;
     failed_.store(false);
     return true;
 }
@@ -126,7 +127,7 @@ void TraceLog::CanFrame(int Hour, int Minute, int Second, int Millisecond, uint3
                         bool Remote, const uint8_t (&Data)[8]) {
     char *line = Reserve();
     if (!line) return;
-    const candump::Timestamp time = days_.Stamp(Hour, Minute, Second, Millisecond);
+    const candump::Timestamp time = StampLine(((Hour * 60 + Minute) * 60 + Second) * 1000 + Millisecond);
     used_ += candump::FormatCanFrame({line, BufferSize - used_}, time, options_.interfaceName, Identifier,
                                      Info, Remote, Data);
 }
@@ -134,15 +135,23 @@ void TraceLog::CanFrame(int Hour, int Minute, int Second, int Millisecond, uint3
 void TraceLog::BusError(uint8_t Flags) {
     char *line = Reserve();
     if (!line) return;
-    // A bus error report carries no time of its own: it gets the PC's clock. Not the day tracker's, which
-    // follows the adapter's clock: an adapter whose clock was never set stamps frames with its uptime,
-    // and mixing the two would move the date on at every other line.
-    const candump::Timestamp time = options_.clock();
+    const candump::Timestamp time = StampLine(-1);  // the adapter sends no time with these
     used_ += candump::FormatBusError({line, BufferSize - used_}, time, options_.interfaceName, Flags);
 }
 
 void TraceLog::EndOfPump() {
+    pumpStarted_ = false;
     if (fd_ >= 0 && !Failed()) Flush();
+}
+
+candump::Timestamp TraceLog::StampLine(int32_t adapterMs) {
+    if (!pumpStarted_) {
+        const candump::Timestamp now = options_.clock();
+        pumpArrivalUs_ = now.seconds * 1'000'000 + now.microseconds;
+        pumpClockSet_ = options_.adapterClockSet != nullptr && options_.adapterClockSet->load();
+        pumpStarted_ = true;
+    }
+    return stamps_.Stamp(adapterMs, pumpClockSet_, pumpArrivalUs_);
 }
 
 char *TraceLog::Reserve() {

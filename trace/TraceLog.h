@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "CandumpLine.h"
-#include "DayTracker.h"
+#include "LogClock.h"
 #include "Decode.h"
 
 // The system clock, microseconds since the epoch.
@@ -31,8 +31,10 @@ struct TraceLogOptions {
     std::string interfaceName{candump::DefaultInterfaceName};
     // Called once, on the thread whose write failed, with one line naming the file and the cause.
     std::function<void(const std::string &message)> onError;
-    // Seams for tests: the date of the first frame, and the time stamped on bus error reports.
-    DayTracker::TodayFunction today = DayTracker::LocalToday;
+    // True while the adapter's clock is known to have been set by this program since it was plugged in
+    // (LogClock); null: never, every line then carries the PC's clock.
+    const std::atomic<bool> *adapterClockSet = nullptr;
+    // The PC's clock, read once per pump as the arrival time of what it decoded. A seam for tests.
     candump::Timestamp (*clock)() = SystemClockStamp;
 };
 
@@ -84,9 +86,14 @@ private:
     void Fail(const std::string &cause, int error);
     bool WriteAll(const char *data, std::size_t size, std::size_t &written, int &error);
     void DropHalfLine(const char *data, std::size_t written);
+    candump::Timestamp StampLine(int32_t adapterMs);
 
     TraceLogOptions options_;
-    DayTracker days_;
+    LogClock stamps_;
+    // The arrival time and clock state of the pump under way, read at its first line; unset between pumps.
+    bool pumpStarted_ = false;
+    int64_t pumpArrivalUs_ = 0;
+    bool pumpClockSet_ = false;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     int fd_ = -1;

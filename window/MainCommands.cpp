@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <chrono>
 
+#include "CommandWrite.h"
 #include "Commands.h"
 #include "D2XXUnit.h"
 #include "Encoder.h"
@@ -39,13 +40,11 @@ IdBytes ToIdBytes(int ID1, int ID2, int ID3, int ID4) {
 
 bool TfrmMain::CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]) {
     if (!DevicePresent.load()) return false;
-    ShowLinkErrors.store(true);
     // No presence tick may probe or re-open the link in the middle of a frame.
     if (Timer1) Timer1->stop();
-    const std::size_t size = BuildFrame(static_cast<uint8_t>(Code & 0xFF), Payload, Len, OutBuffer);
-    const DWORD written = WriteFTDevice(static_cast<DWORD>(size));
+    const bool whole = WriteCommand(static_cast<uint8_t>(Code & 0xFF), Payload, Len);
     if (Timer1) Timer1->start();
-    return written == size;
+    return whole;
 }
 
 void TfrmMain::CodeID(uint32_t Identifier, bool Remote, int &ID1, int &ID2, int &ID3, int &ID4) {

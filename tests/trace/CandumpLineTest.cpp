@@ -5,7 +5,7 @@
 #include <string>
 
 #include "CandumpLine.h"
-#include "DayTracker.h"
+#include "LogClock.h"
 #include "TraceSupport.h"
 
 namespace {
@@ -105,109 +105,79 @@ TEST(CandumpLine, RefusesBadNamesAndShortBuffers) {
     EXPECT_EQ(out.front(), 'x') << "nothing is written when the line would not fit";
 }
 
-// The adapter's time of day becomes seconds since the epoch on the tracked local date.
-struct DayRow {
-    const char *what;
-    const char *zone;
-    std::chrono::year_month_day (*today)();
-    std::vector<std::array<int, 4>> times;  // hour, minute, second, millisecond, in arrival order
-    std::vector<candump::Timestamp> stamps;
+// Which clock each line carries, and that the log never jumps a day or runs backwards.
+struct ClockStep {
+    int32_t adapterMs;  // -1: a line without adapter time (bus error report)
+    bool clockSet;
+    int64_t arrivalUs;
+    int64_t stampUs;
 };
 
-class DayTracking : public ::testing::TestWithParam<DayRow> {};
+struct ClockRow {
+    const char *what;
+    const char *zone;
+    std::vector<ClockStep> steps;
+};
 
-TEST_P(DayTracking, StampsEachFrame) {
-    const DayRow &row = GetParam();
-    ScopedTimeZone zone(row.zone);
-    DayTracker days(row.today);
-    ASSERT_EQ(row.times.size(), row.stamps.size());
-    for (std::size_t i = 0; i < row.times.size(); ++i) {
-        const auto &t = row.times[i];
-        const candump::Timestamp s = days.Stamp(t[0], t[1], t[2], t[3]);
-        EXPECT_EQ(s.seconds, row.stamps[i].seconds) << "frame " << i;
-        EXPECT_EQ(s.microseconds, row.stamps[i].microseconds) << "frame " << i;
+class LogClocks : public ::testing::TestWithParam<ClockRow> {};
+
+TEST_P(LogClocks, StampEachLine) {
+    ScopedTimeZone zone(GetParam().zone);
+    LogClock clock;
+    for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
+        const ClockStep &s = GetParam().steps[i];
+        const candump::Timestamp t = clock.Stamp(s.adapterMs, s.clockSet, s.arrivalUs);
+        EXPECT_EQ(t.seconds * 1000000 + t.microseconds, s.stampUs) << "line " << i;
     }
 }
 
-std::chrono::year_month_day March31() {
-    using namespace std::chrono;
-    return 2024y / March / 31d;
-}
-std::chrono::year_month_day December31() {
-    using namespace std::chrono;
-    return 2024y / December / 31d;
-}
-
-constexpr int64_t D = December8Utc;
-constexpr int64_t Day = 86400;
+constexpr int64_t Us = 1000000;
+constexpr int64_t Dec8 = int64_t{1733616000} * Us;  // 2024-12-08 00:00 UTC
+constexpr int64_t H = 3600 * Us;
+constexpr int32_t Ms(int h, int m, int s, int ms) { return ((h * 60 + m) * 60 + s) * 1000 + ms; }
 
 INSTANTIATE_TEST_SUITE_P(
-    Days, DayTracking,
+    Lines, LogClocks,
     ::testing::Values(
-        DayRow{"the example", "UTC", December8, {{10, 54, 56, 123}}, {{1733655296, 123000}}},
-        DayRow{"midnight moves the date on",
-               "UTC",
-               December8,
-               {{23, 59, 59, 990}, {0, 0, 0, 10}, {23, 59, 59, 999}},
-               {{D + Day - 1, 990000}, {D + Day, 10000}, {D + 2 * Day - 1, 999000}}},
-        DayRow{"two midnights",
-               "UTC",
-               December8,
-               {{22, 0, 0, 0}, {1, 0, 0, 0}, {22, 0, 0, 0}, {1, 0, 0, 0}},
-               {{D + 22 * 3600, 0}, {D + Day + 3600, 0}, {D + Day + 22 * 3600, 0}, {D + 2 * Day + 3600, 0}}},
-        DayRow{"a step back of twelve hours or less is the same day",
-               "UTC",
-               December8,
-               {{18, 0, 0, 0}, {6, 0, 0, 0}, {17, 59, 59, 999}, {12, 0, 0, 0}},
-               {{D + 18 * 3600, 0}, {D + 6 * 3600, 0}, {D + 18 * 3600 - 1, 999000}, {D + 12 * 3600, 0}}},
-        DayRow{"twelve hours and a millisecond back is the next day",
-               "UTC",
-               December8,
-               {{18, 0, 0, 1}, {6, 0, 0, 0}},
-               {{D + 18 * 3600, 1000}, {D + Day + 6 * 3600, 0}}},
-        DayRow{"into the new year",
-               "UTC",
-               December31,
-               {{23, 59, 59, 999}, {0, 0, 0, 0}},
-               {{1735689599, 999000}, {1735689600, 0}}},
-        // Central European time: 2024-03-31 02:00 CET became 03:00 CEST (01:00 UTC).
-        DayRow{"local time, daylight saving starts",
-               "CET-1CEST,M3.5.0,M10.5.0/3",
-               March31,
-               {{0, 30, 0, 0}, {1, 59, 59, 0}, {3, 0, 0, 0}, {12, 0, 0, 0}},
-               {{1711843200 - 1800, 0}, {1711846799, 0}, {1711846800, 0}, {1711843200 + 10 * 3600, 0}}},
-        DayRow{"local time, east of UTC",
-               "JST-9",
-               December8,
-               {{8, 0, 0, 500}},
-               {{D - 9 * 3600 + 8 * 3600, 500000}}}),
+        ClockRow{"set clock, the adapter's time",
+                 "UTC",
+                 {{Ms(12, 34, 56, 999), true, Dec8 + 12 * H + 2097 * Us + 3000,
+                   Dec8 + Ms(12, 34, 56, 999) * int64_t{1000}}}},
+        ClockRow{"across midnight each frame lands on the day nearest the PC's clock",
+                 "UTC",
+                 {{Ms(23, 59, 59, 990), true, Dec8 + 24 * H - 5000, Dec8 + 24 * H - 10000},
+                  {Ms(23, 59, 59, 999), true, Dec8 + 24 * H + 3000, Dec8 + 24 * H - 1000},
+                  {Ms(0, 0, 0, 10), true, Dec8 + 24 * H + 12000, Dec8 + 24 * H + 10000}}},
+        ClockRow{"a replugged adapter counts from midnight: the PC's clock until it is set again",
+                 "UTC",
+                 {{Ms(15, 18, 0, 0), true, Dec8 + 15 * H + 18 * 60 * Us + 3000, Dec8 + 15 * H + 18 * 60 * Us},
+                  {Ms(0, 0, 5, 51), false, Dec8 + 15 * H + 19 * 60 * Us, Dec8 + 15 * H + 19 * 60 * Us},
+                  {Ms(0, 0, 5, 52), true, Dec8 + 15 * H + 19 * 60 * Us + 1000, Dec8 + 15 * H + 19 * 60 * Us + 1000},
+                  {Ms(15, 19, 0, 500), true, Dec8 + 15 * H + 19 * 60 * Us + 502000,
+                   Dec8 + 15 * H + 19 * 60 * Us + 500000}}},
+        ClockRow{"never a step back: a bus error stamped on arrival, then an earlier frame",
+                 "UTC",
+                 {{Ms(10, 0, 0, 0), true, Dec8 + 10 * H + 1900, Dec8 + 10 * H},
+                  {-1, true, Dec8 + 10 * H + 1900, Dec8 + 10 * H + 1900},
+                  {Ms(10, 0, 0, 1), true, Dec8 + 10 * H + 2500, Dec8 + 10 * H + 1900},
+                  {Ms(10, 0, 0, 3), true, Dec8 + 10 * H + 3500, Dec8 + 10 * H + 3000}}},
+        ClockRow{"an adapter time more than two seconds off is not believed",
+                 "UTC",
+                 {{Ms(10, 0, 0, 0), true, Dec8 + 10 * H + 2001000, Dec8 + 10 * H + 2001000},
+                  {Ms(10, 0, 5, 0), true, Dec8 + 10 * H + 2500000, Dec8 + 10 * H + 2500000}}},
+        // Central European time: 2024-03-31 02:00 CET became 03:00 CEST (01:00 UTC = 1711846800).
+        ClockRow{"local time, daylight saving starts",
+                 "CET-1CEST,M3.5.0,M10.5.0/3",
+                 {{Ms(1, 59, 59, 900), true, int64_t{1711846799} * Us + 950000, int64_t{1711846799} * Us + 900000},
+                  {Ms(3, 0, 0, 50), true, int64_t{1711846800} * Us + 60000, int64_t{1711846800} * Us + 50000}}},
+        ClockRow{"local time east of UTC, just after local midnight",
+                 "JST-9",
+                 {{Ms(0, 0, 1, 0), true, Dec8 - 9 * H + Us + 500, Dec8 - 9 * H + Us}}}),
     [](const auto &info) {
         std::string name = info.param.what;
         for (char &c : name)
             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
         return name;
     });
-
-TEST(DayTracker, ResetStartsAgainFromToday) {
-    ScopedTimeZone zone("UTC");
-    DayTracker days(December8);
-    days.Stamp(23, 0, 0, 0);
-    days.Stamp(1, 0, 0, 0);
-    EXPECT_EQ(days.Date(),
-              std::chrono::year_month_day{std::chrono::sys_days{December8()} + std::chrono::days{1}});
-    days.Reset();
-    EXPECT_EQ(days.Stamp(1, 0, 0, 0).seconds, D + 3600);
-}
-
-TEST(DayTracker, StartsFromTheLocalDate) {
-    ScopedTimeZone zone("UTC");
-    DayTracker days;
-    const int64_t start = days.Stamp(0, 0, 0, 0).seconds;
-    const std::time_t now = std::time(nullptr);
-    // Midnight of today (of tomorrow if the clock passed midnight in between).
-    EXPECT_GT(now - start, -Day);
-    EXPECT_LT(now - start, Day);
-    EXPECT_EQ(start % Day, 0);
-}
 
 }  // namespace

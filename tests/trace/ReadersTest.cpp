@@ -11,18 +11,35 @@
 
 namespace {
 
-// Times in arrival order; the bus errors carry the fixed clock's 10:54:56.123 (FixedClock).
-const std::vector<TestFrame> Frames = {
-    {10, 54, 56, 123, 0x123, 8, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}},
-    {10, 54, 56, 124, 0x1ABCDEF0, 0x18, false, {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0xFF}},
-    {10, 54, 56, 125, 0x7FF, 0, false, {}},
-    {10, 54, 56, 126, 0x123, 0, true, {}},
-    {10, 54, 56, 127, 0x12345678, 0x13, true, {}},
-    {23, 59, 59, 999, 0x001, 1, false, {0xA5}},
-    {0, 0, 0, 1, 0x002, 2, false, {0x5A, 0x0F}},  // the next day
+// Frames in arrival order, each read in a pump of its own at `arrivalUs`, and the time the log must give
+// it; the bus errors come in the first pump, stamped on its arrival. Across midnight a frame lands on the
+// day nearest the PC's clock; after a replug the adapter counts from midnight and its time is not used
+// until it is set again; no line steps back.
+constexpr int64_t Us = 1000000;
+constexpr int64_t Dec8 = int64_t{1733616000} * Us;  // 2024-12-08 00:00 UTC
+constexpr int64_t AtMs(int64_t day, int h, int m, int s, int ms) {
+    return Dec8 + day * 86400 * Us + ((h * 60 + m) * 60 + s) * Us + ms * 1000;
+}
+struct LoggedFrame {
+    TestFrame frame;
+    bool clockSet;
+    int64_t arrivalUs, loggedUs;
+};
+const std::vector<LoggedFrame> Frames = {
+    {{10, 54, 56, 123, 0x123, 8, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}, true,
+     AtMs(0, 10, 54, 56, 125), AtMs(0, 10, 54, 56, 123)},
+    {{10, 54, 56, 124, 0x1ABCDEF0, 0x18, false, {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0xFF}}, true,
+     AtMs(0, 10, 54, 56, 126), AtMs(0, 10, 54, 56, 125)},  // not before the bus errors above it
+    {{10, 54, 56, 126, 0x7FF, 0, false, {}}, true, AtMs(0, 10, 54, 56, 128), AtMs(0, 10, 54, 56, 126)},
+    {{10, 54, 56, 127, 0x123, 0, true, {}}, true, AtMs(0, 10, 54, 56, 129), AtMs(0, 10, 54, 56, 127)},
+    {{10, 54, 56, 128, 0x12345678, 0x13, true, {}}, true, AtMs(0, 10, 54, 56, 130), AtMs(0, 10, 54, 56, 128)},
+    {{23, 59, 59, 999, 0x001, 1, false, {0xA5}}, true, AtMs(1, 0, 0, 0, 1), AtMs(0, 23, 59, 59, 999)},
+    {{0, 0, 0, 1, 0x002, 2, false, {0x5A, 0x0F}}, true, AtMs(1, 0, 0, 0, 3), AtMs(1, 0, 0, 0, 1)},
+    {{0, 0, 5, 51, 0x1E2, 0, false, {}}, false, AtMs(1, 15, 18, 0, 0), AtMs(1, 15, 18, 0, 0)},  // replugged
+    {{15, 18, 0, 100, 0x003, 1, false, {0x01}}, true, AtMs(1, 15, 18, 0, 103), AtMs(1, 15, 18, 0, 100)},
 };
 const std::vector<uint8_t> ErrorFlags = {0x08, 0x04, 0x02, 0x01};
-constexpr int64_t FirstSeconds = 1733655296;  // 2024-12-08 10:54:56 UTC
+const int64_t FirstUs = Frames[0].loggedUs;
 
 struct Expected {
     bool error;
@@ -36,19 +53,14 @@ struct Expected {
 // What a reader must find, worked out from the frames, not from the lines.
 std::vector<Expected> ExpectedFrames() {
     std::vector<Expected> out;
-    auto micros = [](const TestFrame &f, int day) {
-        return ((int64_t{day} * 24 + f.hour) * 3600 + f.minute * 60 + f.second) * 1000000 +
-               f.millisecond * 1000 - (int64_t{10} * 3600 + 54 * 60 + 56) * 1000000 - 123000;
-    };
     for (std::size_t i = 0; i < Frames.size(); ++i) {
-        const TestFrame &f = Frames[i];
+        const TestFrame &f = Frames[i].frame;
         const int length = f.info & 0x0F;
-        out.push_back({false, micros(f, i == Frames.size() - 1 ? 1 : 0), f.identifier, (f.info & 0x10) != 0,
-                       f.remote, length,
+        out.push_back({false, Frames[i].loggedUs - FirstUs, f.identifier, (f.info & 0x10) != 0, f.remote, length,
                        f.remote ? std::vector<uint8_t>{} : std::vector<uint8_t>(f.data, f.data + length)});
         if (i == 0)
             for (std::size_t e = 0; e < ErrorFlags.size(); ++e)
-                out.push_back({true, 0, 0, false, false, 0, {}});
+                out.push_back({true, Frames[0].arrivalUs - FirstUs, 0, false, false, 0, {}});
     }
     return out;
 }
@@ -64,7 +76,9 @@ protected:
         std::string why;
         ASSERT_TRUE(log.Open(path, why)) << why;
         for (std::size_t i = 0; i < Frames.size(); ++i) {
-            const TestFrame &f = Frames[i];
+            const TestFrame &f = Frames[i].frame;
+            TestNowUs = Frames[i].arrivalUs;
+            TestClockSet.store(Frames[i].clockSet);
             log.CanFrame(f.hour, f.minute, f.second, f.millisecond, f.identifier, f.info, f.remote, f.data);
             if (i == 0)
                 for (const uint8_t flags : ErrorFlags) log.BusError(flags);
@@ -170,7 +184,7 @@ for m in can.CanutilsLogReader(sys.argv[1]):
 
     std::vector<std::string> want;
     for (const Expected &e : ExpectedFrames()) {
-        const int64_t at = FirstSeconds * 1000000 + 123000 + e.micros;
+        const int64_t at = FirstUs + e.micros;
         char line[128];
         if (e.error)
             std::snprintf(line, sizeof line, "%lld.%06lld E", static_cast<long long>(at / 1000000),

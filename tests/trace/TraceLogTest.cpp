@@ -42,7 +42,7 @@ TEST_F(TraceLogFile, WritesEachKindOfLineByTheEndOfThePump) {
     log->EndOfPump();
     EXPECT_EQ(ReadFile(path), Line1234 +
                                   "(1733661297.000000) brisklet0 1ABCDEF0#R\n"
-                                  "(1733655296.123000) brisklet0 20000088#0000040800000000\n");
+                                  "(1733661297.000000) brisklet0 20000088#0000040800000000\n");
     EXPECT_TRUE(errors.empty());
 }
 
@@ -65,9 +65,9 @@ TEST_F(TraceLogFile, AppendsToAnExistingFileAndCreatesWithTheUmask) {
     auto log = MakeLog(options);
     std::string why;
     ASSERT_TRUE(log->Open(path, why)) << why;
-    log->CanFrame(1, 0, 0, 0, 0x7FF, 0, Bytes);
+    log->CanFrame(12, 34, 57, 0, 0x7FF, 0, Bytes);
     log->Close();  // closing writes what is buffered
-    EXPECT_EQ(ReadFile(path), Line1234 + "(1733619600.000000) can7 7FF#\n");
+    EXPECT_EQ(ReadFile(path), Line1234 + "(1733661297.000000) can7 7FF#\n");
 }
 
 // More lines than the buffer holds, no end of pump: the buffer is written early, always whole lines.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -35,19 +36,21 @@ private:
     std::optional<std::string> old_;
 };
 
-// 2024-12-08: 00:00 UTC is 1733616000.
-inline std::chrono::year_month_day December8() {
-    using namespace std::chrono;
-    return 2024y / December / 8d;
+// The PC's clock and the adapter's clock state as the trace log sees them; tests set them before a pump.
+// By default 2024-12-08 12:34:57.000 UTC, with the adapter's clock set.
+constexpr int64_t DefaultTestNowUs = int64_t{1733661297} * 1000000;
+inline int64_t TestNowUs = DefaultTestNowUs;
+inline std::atomic<bool> TestClockSet{true};
+inline candump::Timestamp TestClock() {
+    return {TestNowUs / 1000000, static_cast<int32_t>(TestNowUs % 1000000)};
 }
-constexpr int64_t December8Utc = 1733616000;
-
-inline candump::Timestamp FixedClock() { return {1733655296, 123000}; }
 
 inline TraceLogOptions TestOptions() {
+    TestNowUs = DefaultTestNowUs;
+    TestClockSet.store(true);
     TraceLogOptions options;
-    options.today = December8;
-    options.clock = FixedClock;
+    options.clock = TestClock;
+    options.adapterClockSet = &TestClockSet;
     return options;
 }
 

@@ -1,0 +1,16 @@
+#include "CommandWrite.h"
+
+#include "D2XXUnit.h"
+#include "Encoder.h"
+#include "PresenceWatch.h"
+
+std::atomic<bool> AdapterClockSet{false};
+
+bool WriteCommand(uint8_t code, const uint8_t *payload, int length) {
+    if (!DevicePresent.load()) return false;
+    ShowLinkErrors.store(true);
+    const std::size_t size = BuildFrame(code, payload, length, OutBuffer);
+    const bool whole = WriteFTDevice(static_cast<DWORD>(size)) == size;
+    if (whole && code == frame::TimeInitialization) AdapterClockSet.store(true);
+    return whole;
+}

@@ -1,0 +1,14 @@
+// One command frame to the adapter, as every program sends it: nothing while the adapter is absent, link
+// errors shown, the frame built in OutBuffer and written in one call. The caller spaces the commands of a
+// sequence (CommandSpacing) and keeps presence ticks out of the write.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// True from the moment a time command went out whole until the adapter is lost or found again: the
+// adapter's time stamps are then times of day of the PC's clock (LogClock relies on it).
+extern std::atomic<bool> AdapterClockSet;
+
+// True when the whole frame went out. `payload` may be null when `length` is 0.
+bool WriteCommand(uint8_t code, const uint8_t *payload, int length);
