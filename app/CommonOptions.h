@@ -13,5 +13,8 @@ struct TrafficRates;
 void AddLinkOption(CommandLine &cli, LinkChoice &choice);
 // --bus=PLUGIN:INTERFACE: a CAN bus reached through Qt SerialBus; `given` tells whether it was.
 void AddBusOption(CommandLine &cli, BusChoice &choice, bool &given);
+// --log=FILE and --log-name=NAME: the trace log in the candump -l format; `without` says where the lines go
+// when --log is not given ("nowhere", "standard output").
+void AddLogOptions(CommandLine &cli, std::string &path, std::string &name, const char *without);
 // --traffic=RATES: what an emulated adapter hears on its bus; `given` tells whether it was.
 void AddTrafficOption(CommandLine &cli, TrafficRates &rates, bool &given);

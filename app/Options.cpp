@@ -9,36 +9,18 @@ CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &o
     AddLinkOption(cli, parsed.link);
     AddTrafficOption(cli, parsed.traffic, parsed.trafficGiven);
     AddBusOption(cli, parsed.bus, parsed.busGiven);
-    cli.AddValue({"log"}, "FILE",
-                 "append every CAN frame and bus error the window counts to FILE\n"
-                 "in the candump -l format (- for standard output)",
-                 [&](const std::string &v, std::string &why) {
-                     if (v.empty()) {
-                         why = "needs a file name (- for standard output)";
-                         return false;
-                     }
-                     parsed.log = v;
-                     return true;
-                 });
-    cli.AddValue({"log-name"}, "NAME", "the interface name in the log's lines (default brisklet0)",
-                 [&](const std::string &v, std::string &why) {
-                     if (!candump::ValidInterfaceName(v)) {
-                         why = "'" + v + "' is not an interface name (1 to 32 printable characters, no blanks)";
-                         return false;
-                     }
-                     parsed.logName = v;
-                     return true;
-                 });
+    AddLogOptions(cli, parsed.log, parsed.logName, "no log");
     cli.AddFlag({"initialize"},
-                "initialise the adapter whenever it is found (at start and after\n"
-                "every replug) with the window's settings, as the Initialize button does");
+                "Initialise the adapter whenever it is found (at start and after every replug) with the "
+                "window's settings, as the Initialize button does.");
     cli.AddQtWindowOptions();
     cli.SetFooter(
-        "--bus mirrors the adapter onto a CAN bus: frames it receives go onto the\n"
-        "bus, frames other nodes write there are sent by the adapter (slot 7).\n"
-        "With --link=sim it is the emulated adapter's own bus instead. --traffic\n"
-        "needs --link=sim; brisklet-adapter takes it for the serial link. Qt's own options (-platform NAME, -style NAME, ...)\n"
-        "work as in any Qt program.\n"
+        "--bus mirrors the adapter onto a CAN bus: frames it receives go onto the bus,\n"
+        "frames other nodes write there are sent by the adapter (slot 7). With\n"
+        "--link=sim it is the emulated adapter's own bus instead. --traffic needs\n"
+        "--link=sim; brisklet-adapter takes it for the serial link.\n"
+        "\n"
+        "Qt's own options (-platform NAME, -style NAME, ...) work as in any Qt program.\n"
         "\n"
         "The settings are kept in a file named Brisklet.INI (the README says where).\n");
     CommandLine::Outcome outcome = cli.Parse(arguments);

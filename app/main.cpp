@@ -67,9 +67,9 @@ int main(int argc, char **argv) {
         traceOptions.interfaceName = options.logName;
         traceOptions.adapterClockSet = &AdapterClockSet;
         // On the receive thread, once: logging stops, the receive path goes on.
-        traceOptions.onError = [](const std::string &message) {
+        traceOptions.onError = [](const std::string &message, const std::string &brief) {
             std::fprintf(stderr, "brisklet: %s\n", message.c_str());
-            if (frmMain) frmMain->QueueLinkErrorLine(message);
+            if (frmMain) frmMain->QueueLinkErrorLine(brief, message);
         };
         trace = std::make_unique<TraceLog>(traceOptions);
         if (!trace->Open(options.log, why)) {

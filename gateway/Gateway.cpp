@@ -87,7 +87,11 @@ bool Gateway::Start(std::string &why) {
     TraceLogOptions traceOptions;
     traceOptions.interfaceName = options_.logName;
     traceOptions.adapterClockSet = &AdapterClockSet;
-    traceOptions.onError = [this](const std::string &message) { status_.Post(message); };
+    // The log is what the gateway is for: once it cannot be written, the run ends as on SIGTERM, with 1.
+    traceOptions.onError = [this](const std::string &message, const std::string &) {
+        status_.Post(message);
+        QMetaObject::invokeMethod(this, [this] { RequestStop(1); }, Qt::QueuedConnection);
+    };
     trace_ = std::make_unique<TraceLog>(std::move(traceOptions));
     if (!trace_->Open(options_.logPath, why)) {
         trace_.reset();
@@ -174,6 +178,11 @@ void Gateway::Tick() {
         auto hold = EnterPumpGate();
         PresenceTick(view);
     }
+    // Why the adapter cannot be opened, once for each new reason; where waiting cannot help, the run ends.
+    if (const OpenProblem *problem = openProblems_.After(DevicePresent.load())) {
+        status_.Post(problem->text);
+        if (problem->lasting) return RequestStop(1);
+    }
     switch (view.change) {
         case Presence::Change::None: return;
         case Presence::Change::Found:
@@ -199,7 +208,7 @@ void Gateway::RunSequences() {
             if (DevicePresent.load()) DisableSequence(channel);
             PauseState.store(0);
             running_ = false;
-            QCoreApplication::exit(0);
+            QCoreApplication::exit(exitCode_);
             return;
         }
         if (!initPending_) break;
@@ -212,7 +221,8 @@ void Gateway::RunSequences() {
     running_ = false;
 }
 
-void Gateway::RequestStop() {
+void Gateway::RequestStop(int exitCode) {
+    if (exitCode_ == 0) exitCode_ = exitCode;
     if (stopRequested_) return;
     stopRequested_ = true;
     initCut_ = true;

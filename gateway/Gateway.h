@@ -22,6 +22,7 @@
 #include "BusMirror.h"
 #include "EmulatedFirmware.h"
 #include "GatewayOptions.h"
+#include "PresenceWatch.h"
 #include "ReceivePump.h"
 #include "StatusLines.h"
 #include "TraceLog.h"
@@ -39,8 +40,9 @@ public:
     // Ends everything Start began; the trace log is written out and closed. Runs no command.
     void Stop();
 
-    // As SIGTERM does: disable the adapter if it is present, then leave the event loop with 0.
-    void RequestStop();
+    // As SIGTERM does: disable the adapter if it is present, then leave the event loop with `exitCode`
+    // (the first non-zero one asked for, when several stops come).
+    void RequestStop(int exitCode = 0);
 
 private:
     class Channel;
@@ -72,4 +74,6 @@ private:
     bool initPending_ = false;
     bool stopRequested_ = false;
     bool initCut_ = false;  // the initialisation under way sends nothing more
+    int exitCode_ = 0;
+    OpenProblemNotice openProblems_;
 };

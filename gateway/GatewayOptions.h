@@ -17,6 +17,7 @@
 #include "AdapterSequences.h"
 #include "CandumpLine.h"
 #include "CanBusPort.h"
+#include "CommandLine.h"
 #include "EmulatedFirmware.h"
 #include "LinkBackend.h"
 
@@ -31,16 +32,9 @@ struct GatewayOptions {
     BusChoice bus;
 };
 
-struct GatewayCommandLine {
-    enum class Outcome { Run, Help, Version, Error };
-    Outcome outcome = Outcome::Run;
-    GatewayOptions options;
-    // Help: the help text. Version: the version line. Error: one line saying what is wrong.
-    std::string text;
-};
-
-// `arguments` with the program's name first, as QCoreApplication::arguments() gives them.
-GatewayCommandLine ParseGatewayCommandLine(const QStringList &arguments);
+// `arguments` with the program's name first, as QCoreApplication::arguments() gives them. `options` is
+// complete when the outcome says run; a bad value ends with 2 and one line naming it (CommandLine).
+CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOptions &options);
 
 // "0x7FF", "7ff" and "1ABCDEF0" are numbers; "", "0x", "7FG", "123456789" (over 32 bits) are not.
 bool ParseHexOption(const QString &text, uint32_t &value);

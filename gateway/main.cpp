@@ -25,19 +25,13 @@ int main(int argc, char **argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication app(argc, argv);
-    const GatewayCommandLine line = ParseGatewayCommandLine(QCoreApplication::arguments());
-    switch (line.outcome) {
-        case GatewayCommandLine::Outcome::Error:
-            std::fprintf(stderr, "brisklet-gateway: %s\n", line.text.c_str());
-            return 2;
-        case GatewayCommandLine::Outcome::Help:
-        case GatewayCommandLine::Outcome::Version: std::fputs(line.text.c_str(), stdout); return 0;
-        case GatewayCommandLine::Outcome::Run: break;
-    }
+    GatewayOptions options;
+    int exitCode = 0;
+    if (!Proceed(ParseGatewayOptions(QCoreApplication::arguments(), options), exitCode)) return exitCode;
 
     std::string why;
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
-    if (!InstallLinkBackend(line.options.link, why)) {
+    if (!InstallLinkBackend(options.link, why)) {
         std::fprintf(stderr, "brisklet-gateway: %s\n", why.c_str());
         return 1;
     }
@@ -46,7 +40,7 @@ int main(int argc, char **argv) {
         std::perror("brisklet-gateway: signalfd");
         return 1;
     }
-    Gateway gateway(line.options, signalFd);
+    Gateway gateway(options, signalFd);
     if (!gateway.Start(why)) {
         std::fprintf(stderr, "brisklet-gateway: %s\n", why.c_str());
         ::close(signalFd);

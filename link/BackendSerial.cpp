@@ -377,9 +377,9 @@ OpenProblem SerialLink::CheckBeforeOpen(const std::string &path, const SerialSet
         return {false, path + ": " + std::strerror(errno)};
     }
     if (!S_ISCHR(node.st_mode) || !IsTerminalDevice(node.st_rdev, settings.procRoot))
-        return {false, path + " is not a serial terminal; not opened"};
+        return {false, path + " is not a serial terminal; not opened", true};
     if (node.st_uid != ::geteuid() && node.st_uid != 0)
-        return {false, path + " is a terminal of another user; not opened"};
+        return {false, path + " is a terminal of another user; not opened", true};
     if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
         std::string group = std::to_string(node.st_gid);
         char buffer[4096];
@@ -395,8 +395,9 @@ OpenProblem SerialLink::CheckBeforeOpen(const std::string &path, const SerialSet
         if (RecentlyFoundFree(node)) return {};
     }
     if (const pid_t owner = ControllingProcess(node.st_rdev, settings.procRoot); owner != 0)
-        return {false, path + " is the terminal of a running program (process " + std::to_string(owner) +
-                           "); not opened"};
+        return {false,
+                path + " is the terminal of a running program (process " + std::to_string(owner) + "); not opened",
+                true};
     std::lock_guard lock(mutex_);
     foundFree_ = node;
     foundFreeAt_ = Clock::now();
@@ -444,7 +445,7 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
         if (error == ENOENT || error == ENXIO || error == ENODEV)
             return Fail(FT_DEVICE_NOT_FOUND, {true, path + " does not exist"});
         if (error == EBUSY)
-            return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program"});
+            return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program", true});
         return Fail(FT_DEVICE_NOT_OPENED, {false, path + ": " + std::strerror(error)});
     }
     // Still the node that was checked, not one put in its place since.
@@ -456,7 +457,7 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         CloseQuietly(fd);
-        return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program"});
+        return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program", true});
     }
     termios tio{};
     if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &tio) != 0) {

@@ -75,6 +75,10 @@ struct SerialSettings {
 struct OpenProblem {
     bool absent = false;
     std::string text;  // empty: the last open succeeded, or none was tried
+    // Waiting will not help: the path names something that is not a serial terminal, another user's
+    // terminal, a running program's terminal, or one another program holds. A program without an operator
+    // (the gateway) gives up on it; absent or unreadable nodes may still turn into the adapter.
+    bool lasting = false;
     bool operator==(const OpenProblem &) const = default;
 };
 

@@ -2,6 +2,7 @@
 
 #include "CommandWrite.h"
 #include "D2XXUnit.h"
+#include "LinkBackend.h"
 
 std::atomic<bool> DevicePresent{false};
 
@@ -31,4 +32,17 @@ void PresenceTick(PresenceView &view) {
     view.SetActionEnabled(Action::SendFile, false);
     view.SetActionEnabled(Action::ReceiveFile, false);
     view.SetActionEnabled(Action::PortConfigure, false);
+}
+
+const OpenProblem *OpenProblemNotice::After(bool present) {
+    if (present) {
+        everPresent_ = true;
+        shown_ = {};
+        return nullptr;
+    }
+    current_ = LinkOpenProblem();
+    if (current_.absent && everPresent_) current_ = {};
+    if (current_.text == shown_.text) return nullptr;
+    shown_ = current_;
+    return current_.text.empty() ? nullptr : &current_;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "BackendSerial.h"  // OpenProblem
 #include "BriskletVersion.h"
 
 // True while the link is open on an adapter that answered the last probe. Read by the receive thread.
@@ -28,3 +29,17 @@ constexpr unsigned LinkTimeoutMs = 10;
 // enable the actions, reset and set 10/10 ms time-outs; while present, probe, and on failure mark lost
 // (the handle is closed by the next tick).
 void PresenceTick(PresenceView &view);
+
+// Why the adapter cannot be opened, to be said once for each new reason (on stderr, in the status line).
+// A missing adapter is said only until it has been found once: after that, "not there" is what the
+// presence itself tells. Owned by the thread that runs the ticks.
+class OpenProblemNotice {
+public:
+    // After a tick, with the adapter's presence as it stands: the problem to say now, or null when there
+    // is nothing new to say.
+    const OpenProblem *After(bool present);
+
+private:
+    OpenProblem current_, shown_;
+    bool everPresent_ = false;
+};

@@ -225,5 +225,6 @@ void TraceLog::Fail(const std::string &cause) {
     used_ = 0;
     if (fd_ >= 0 && owned_) ::close(fd_);
     fd_ = -1;
-    if (options_.onError) options_.onError("trace log " + label_ + ": " + cause + "; logging stopped");
+    if (options_.onError)
+        options_.onError("trace log " + label_ + ": " + cause + "; logging stopped", "log stopped: " + cause);
 }

@@ -29,8 +29,9 @@ candump::Timestamp SystemClockStamp();
 
 struct TraceLogOptions {
     std::string interfaceName{candump::DefaultInterfaceName};
-    // Called once, on the thread whose write failed, with one line naming the file and the cause.
-    std::function<void(const std::string &message)> onError;
+    // Called once, on the thread whose write failed, with one line naming the file and the cause, and a
+    // brief form without the file's name for a narrow status line ("log stopped: write failed: ...").
+    std::function<void(const std::string &message, const std::string &brief)> onError;
     // True while the adapter's clock is known to have been set by this program since it was plugged in
     // (LogClock); null: never, every line then carries the PC's clock.
     const std::atomic<bool> *adapterClockSet = nullptr;

@@ -105,10 +105,17 @@ void TfrmMain::FTQuitExecute() {
     if (DevicePresent.load()) CloseFTDevice();
 }
 
-void TfrmMain::ErrorMessages(const QString &text) {
+void TfrmMain::ErrorMessages(const QString &text) { ErrorMessages(text, text); }
+
+void TfrmMain::ErrorMessages(const QString &text, const QString &hint) {
+    ApplyWaitingChanges();
+    SetStatusLine(text, hint);
+}
+
+void TfrmMain::SetStatusLine(const QString &text, const QString &hint) {
     StatusPanel1->setText(text);
     // The panel shows only what fits the window's width; the whole line stays readable on hover.
-    StatusPanel1->setToolTip(text);
+    StatusPanel1->setToolTip(hint);
 }
 
 void TfrmMain::ShowDeviceWarning() { ShowMessageBox(this, BoxIcon::Warning, "Warning", WarningText); }

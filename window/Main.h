@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "PresenceWatch.h"  // OpenProblemNotice
 #include "ReceivePump.h"  // PauseState
 
 class QAction;
@@ -50,7 +51,12 @@ public:
     void FormClose();
     void Exit1Click();
     void FTQuitExecute();
-    void ErrorMessages(const QString &text);  // replaces the status line (panel 1)
+    // Replaces the status line (panel 1). What the receive path handed over before is shown first, so
+    // the line always ends on the latest event. `hint`: the whole story where the text is a short form.
+    void ErrorMessages(const QString &text);
+    void ErrorMessages(const QString &text, const QString &hint);
+    // The status line as it is set from the display queue (which is applied in order already).
+    void SetStatusLine(const QString &text, const QString &hint);
     QString SettingsPath() const { return settingsPath_; }
 
     // ---- Presence watch ----
@@ -62,7 +68,8 @@ public:
     // ---- Receive thread and pump ----
     void ReceiveData();           // receive thread
     void FTReceiveFileExecute();  // the pump; receive thread or Ctrl+R
-    void QueueLinkErrorLine(const std::string &line);  // any thread but the window's
+    // A status line raised on another thread, shown behind what that thread handed over before it.
+    void QueueLinkErrorLine(const std::string &line, const std::string &hint = {});  // any thread
     uint64_t ReceivePasses() const;  // passes of this window's receive thread so far
     // Every frame the window counts also goes to `log` (an open trace log), from the next pump on; the
     // window keeps it and closes it after the receive thread has stopped.
@@ -153,6 +160,7 @@ private:
     void BuildControls();  // MainLayout.cpp: every control, container, menu and action, placed and captioned
     void WireControls();   // Main.cpp: signals to handlers
     void StartReceiveThread();  // MainReceive.cpp: last step of window creation
+    void ApplyWaitingChanges();  // MainReceive.cpp: what the display queue holds, now
     void StopReceiveThread();   // MainReceive.cpp: before the window goes away; safe to call twice
     void DetachTraceLog();      // Main.cpp: safe to call twice
     void LoadSettings();        // MainSettings.cpp: steps 2..8 of start-up
@@ -169,8 +177,7 @@ private:
     std::unique_ptr<TraceLog> traceLog_;
     bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
     bool settingsInConfigFolder_ = false;
-    std::string shownProblem_;  // the open problem said last; empty: none, or the adapter is present
-    bool everPresent_ = false;
+    OpenProblemNotice openProblems_;
     bool shown_ = false;
     bool closed_ = false;
 };

@@ -4,7 +4,6 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "LinkBackend.h"
 #include "Main.h"
 #include "PresenceWatch.h"
 #include "ReceivePump.h"
@@ -49,17 +48,8 @@ void TfrmMain::Timer1Timer() {
 }
 
 void TfrmMain::ReportOpenProblem() {
-    if (DevicePresent.load()) {
-        everPresent_ = true;
-        shownProblem_.clear();
-        return;
-    }
-    OpenProblem problem = LinkOpenProblem();
-    // Once the adapter has been found, "nothing there" is what the title's "No Device Present" says.
-    if (problem.absent && everPresent_) problem.text.clear();
-    if (problem.text == shownProblem_) return;
-    shownProblem_ = problem.text;
-    if (problem.text.empty()) return;
-    std::fprintf(stderr, "brisklet: %s\n", problem.text.c_str());
-    ErrorMessages(QString::fromStdString(problem.text));
+    const OpenProblem *problem = openProblems_.After(DevicePresent.load());
+    if (!problem) return;
+    std::fprintf(stderr, "brisklet: %s\n", problem->text.c_str());
+    ErrorMessages(QString::fromStdString(problem->text));
 }

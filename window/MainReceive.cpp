@@ -29,6 +29,7 @@
 namespace {
 
 constexpr std::size_t MaxLineLength = 160;
+constexpr std::size_t MaxHintLength = 1024;  // a line's whole story: paths can be long
 // The shortest time between two takings of the display queue while records keep coming.
 constexpr std::chrono::milliseconds DisplayInterval{10};
 
@@ -41,8 +42,10 @@ struct WindowChanges {
     bool count = false;
     bool errors = false;
     int status = -1;  // type of the last command report, -1: none
-    // A link error line raised on the receive thread (empty: none). Shown after the changes above.
+    // A status line raised on another thread (empty: none), and its hint (empty: the line itself).
+    // Shown after the changes above.
     char line[MaxLineLength]{};
+    char hint[MaxHintLength]{};
 
     bool Any() const { return frame || count || errors || status >= 0 || line[0] != '\0'; }
 
@@ -63,8 +66,12 @@ struct WindowChanges {
         if (later.status >= 0) {
             status = later.status;
             line[0] = '\0';
+            hint[0] = '\0';
         }
-        if (later.line[0] != '\0') std::memcpy(line, later.line, sizeof line);
+        if (later.line[0] != '\0') {
+            std::memcpy(line, later.line, sizeof line);
+            std::memcpy(hint, later.hint, sizeof hint);
+        }
     }
 };
 
@@ -129,9 +136,14 @@ void Apply(TfrmMain &w, const WindowChanges &c) {
     if (c.frame) w.ReceiveCanData(c.hour, c.minute, c.second, c.millisecond, c.identifier, c.info, c.data);
     if (c.count) w.CanCountShow();
     if (c.errors) w.CanErrorShow();
-    if (c.status >= 0)
-        w.ErrorMessages(QLatin1String("  ") + QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]));
-    if (c.line[0] != '\0') w.ErrorMessages(QString::fromLatin1(c.line));
+    if (c.status >= 0) {
+        const QString text = QLatin1String("  ") + QLatin1String(StatusTexts[static_cast<std::size_t>(c.status)]);
+        w.SetStatusLine(text, text);
+    }
+    if (c.line[0] != '\0') {
+        const QString line = QString::fromUtf8(c.line);
+        w.SetStatusLine(line, c.hint[0] != '\0' ? QString::fromUtf8(c.hint) : line);
+    }
 }
 
 // Everything waiting becomes one record before it is shown: the labels and the status line end as the
@@ -217,15 +229,27 @@ bool ReceivePassOf(void *window) {
 
 }  // namespace
 
-// A link error line raised on a thread other than the window's: queued behind what that thread
-// handed over before it.
-void TfrmMain::QueueLinkErrorLine(const std::string &line) {
+namespace {
+
+// Cut to `size` bytes with its terminator, never inside a UTF-8 character.
+template <std::size_t N>
+void CopyText(char (&to)[N], const std::string &text) {
+    std::size_t n = std::min(text.size(), N - 1);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(to, text.data(), n);
+    to[n] = '\0';
+}
+
+}  // namespace
+
+void TfrmMain::QueueLinkErrorLine(const std::string &line, const std::string &hint) {
     WindowChanges c;
-    const std::size_t n = std::min(line.size(), MaxLineLength - 1);
-    std::memcpy(c.line, line.data(), n);
-    c.line[n] = '\0';
+    CopyText(c.line, line);
+    CopyText(c.hint, hint);
     Deliver(*this, c);
 }
+
+void TfrmMain::ApplyWaitingChanges() { Drain(*this); }
 
 // Receive thread: one pass (the receive thread itself calls the pump's pass, which is this).
 void TfrmMain::ReceiveData() { (void)ReceivePass(); }

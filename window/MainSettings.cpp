@@ -1,10 +1,12 @@
 // Brisklet.INI: read at start-up into the controls, written back at closing.
+#include <pwd.h>
 #include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVariant>
@@ -34,6 +36,18 @@ std::string CarriedBack(const QObject *window, const char *name, const QString &
     return ToFile(shown);
 }
 
+// $HOME, or where it is unset (a service, su without -l) the home folder the user database gives.
+std::string HomeFolder() {
+    if (const char *home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
+    char buffer[4096];
+    passwd entry{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr)
+        return found->pw_dir;
+    return {};
+}
+
 }  // namespace
 
 QString TfrmMain::ExecutableFolder() {
@@ -46,12 +60,16 @@ QString TfrmMain::ChooseSettingsPath(const QString &settingsDir, bool &ownFolder
     ownFolder = false;
     QString dir = settingsDir;
     if (dir.isEmpty()) {
-        // Installed where this user may not write (/usr/bin), each user keeps their own settings; a copy
-        // in a folder of one's own keeps them beside itself.
+        // An installed copy (in the install prefix's bin folder, /usr/bin for the package) keeps each user's
+        // settings in their configuration folder, root's too: nothing of ours is left in /usr/bin, where a
+        // package manager would neither know nor remove it. A copy in a folder of one's own (a build, an
+        // unpacked archive) keeps them beside itself where it may write there.
         const QString exe = ExecutableFolder();
-        const bool writable = ::access(QFile::encodeName(exe).constData(), W_OK) == 0;
-        dir = FromFile(
-            ChooseSettingsFolder(ToFile(exe), writable, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+        const bool installed = QFileInfo(exe).canonicalFilePath() ==
+                               QFileInfo(QStringLiteral(BRISKLET_INSTALL_BINDIR)).canonicalFilePath();
+        const bool besideProgram = !installed && ::access(QFile::encodeName(exe).constData(), W_OK) == 0;
+        dir = FromFile(ChooseSettingsFolder(ToFile(exe), besideProgram, std::getenv("XDG_CONFIG_HOME"),
+                                            HomeFolder().c_str()));
         ownFolder = dir != exe;
     }
     if (!dir.endsWith('/')) dir += '/';

@@ -85,10 +85,11 @@ bool WriteSettingsFile(const std::string &path, const BriskletSettings &settings
 // For tests; empty by default.
 void SetSettingsTempFileHook(std::function<void(const std::string &tempPath)> hook);
 
-// The folder Brisklet.INI lives in, with its trailing separator: the program's own folder where this user
-// may write into it, otherwise $XDG_CONFIG_HOME/Brisklet/ (a relative XDG_CONFIG_HOME does not count),
-// otherwise $HOME/.config/Brisklet/. Pure, for tests: the caller passes what it found.
-std::string ChooseSettingsFolder(const std::string &exeDirWithSep, bool exeDirWritable,
+// The folder Brisklet.INI lives in, with its trailing separator: the program's own folder when the caller
+// keeps the settings beside the program (a copy of one's own, where this user may write), otherwise
+// $XDG_CONFIG_HOME/Brisklet/ (a relative XDG_CONFIG_HOME does not count), otherwise $HOME/.config/Brisklet/.
+// Pure, for tests: the caller passes what it found.
+std::string ChooseSettingsFolder(const std::string &exeDirWithSep, bool besideProgram,
                                  const char *xdgConfigHome, const char *home);
 
 // Creates the folder (and a missing parent, each private to this user). True when it exists afterwards.

@@ -344,9 +344,9 @@ void SetSettingsTempFileHook(std::function<void(const std::string &tempPath)> ho
     TempHook = std::move(hook);
 }
 
-std::string ChooseSettingsFolder(const std::string &exeDirWithSep, bool exeDirWritable,
+std::string ChooseSettingsFolder(const std::string &exeDirWithSep, bool besideProgram,
                                  const char *xdgConfigHome, const char *home) {
-    if (exeDirWritable) return exeDirWithSep;
+    if (besideProgram) return exeDirWithSep;
     std::string base;
     if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/')
         base = xdgConfigHome;

@@ -16,11 +16,17 @@ std::ostream &operator<<(std::ostream &os, const CanSetup &c) {
 
 namespace {
 
-using Outcome = GatewayCommandLine::Outcome;
+struct Parsed {
+    CommandLine::Outcome outcome;
+    GatewayOptions options;
+    bool Runs() const { return outcome.run; }
+};
 
-GatewayCommandLine Parse(QStringList args) {
+Parsed Parse(QStringList args) {
     args.prepend("brisklet-gateway");
-    return ParseGatewayCommandLine(args);
+    Parsed p;
+    p.outcome = ParseGatewayOptions(args, p.options);
+    return p;
 }
 
 CanSetup CanOf(int row, bool listening, bool lowSpeed, uint32_t tag, uint32_t mask, bool standard) {
@@ -36,8 +42,8 @@ struct GoodRow {
 class GoodCommandLines : public ::testing::TestWithParam<GoodRow> {};
 
 TEST_P(GoodCommandLines, GiveTheseSettings) {
-    const GatewayCommandLine line = Parse(GetParam().args);
-    ASSERT_EQ(line.outcome, Outcome::Run) << line.text;
+    const Parsed line = Parse(GetParam().args);
+    ASSERT_TRUE(line.Runs()) << line.outcome.error;
     EXPECT_EQ(line.options.can, GetParam().can) << line.options.can;
 }
 
@@ -66,10 +72,12 @@ struct BadRow {
 class BadCommandLines : public ::testing::TestWithParam<BadRow> {};
 
 TEST_P(BadCommandLines, GiveOneLineNamingTheValue) {
-    const GatewayCommandLine line = Parse(GetParam().args);
-    ASSERT_EQ(line.outcome, Outcome::Error);
-    EXPECT_NE(line.text.find(GetParam().named), std::string::npos) << line.text;
-    EXPECT_EQ(line.text.find('\n'), std::string::npos) << line.text;
+    const Parsed line = Parse(GetParam().args);
+    ASSERT_FALSE(line.Runs());
+    EXPECT_EQ(line.outcome.exitCode, 2);
+    const std::string &text = line.outcome.error;
+    EXPECT_NE(text.find(GetParam().named), std::string::npos) << text;
+    EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"traffic_without_sim", {"--link=serial", "--traffic=frames=5"}, "--link=sim"},
         BadRow{"traffic_bad", {"--link=sim", "--traffic=frames=lots"}, "lots"},
         BadRow{"settings_missing", {"--settings=/nonexistent/Brisklet.INI"}, "/nonexistent/Brisklet.INI"},
-        BadRow{"unknown_option", {"--colour"}, "colour"}, BadRow{"stray_argument", {"can0"}, "can0"}),
+        BadRow{"unknown_option", {"--colour"}, "colour"}, BadRow{"stray_argument", {"can0"}, "can0"},
+        BadRow{"serial_rate_not_offered", {"--link=serial:/dev/null@12345"}, "12345"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(GatewaySettingsFile, GivesTheWindowsValuesAndTheCommandLineWins) {
@@ -103,38 +112,38 @@ TEST(GatewaySettingsFile, GivesTheWindowsValuesAndTheCommandLineWins) {
         "Mask=1FFFFFFF\r\n2.0A=0\r\n");
     file.close();
 
-    GatewayCommandLine line = Parse({"--settings=" + path});
-    ASSERT_EQ(line.outcome, Outcome::Run) << line.text;
+    Parsed line = Parse({"--settings=" + path});
+    ASSERT_TRUE(line.Runs()) << line.outcome.error;
     EXPECT_EQ(line.options.can, CanOf(7, true, false, 0x1ABCDEF0, 0x1FFFFFFF, false)) << line.options.can;
 
     line = Parse({"--settings", path, "--bitrate=125", "--tag=123", "--low-speed"});
-    ASSERT_EQ(line.outcome, Outcome::Run) << line.text;
+    ASSERT_TRUE(line.Runs()) << line.outcome.error;
     EXPECT_EQ(line.options.can, CanOf(4, true, true, 0x123, 0x1FFFFFFF, false)) << line.options.can;
 
     // The file's 29-bit form is the one a tag on the command line is checked against.
     line = Parse({"--settings=" + path, "--tag=1FFFFFFF"});
-    EXPECT_EQ(line.outcome, Outcome::Run) << line.text;
+    EXPECT_TRUE(line.Runs()) << line.outcome.error;
 }
 
 TEST(GatewaySettingsFile, UnreadableOrHugeFileIsRefused) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     // A folder cannot be read as a file.
-    EXPECT_EQ(Parse({"--settings=" + dir.path()}).outcome, Outcome::Error);
+    EXPECT_FALSE(Parse({"--settings=" + dir.path()}).Runs());
 
     const QString big = dir.filePath("big.ini");
     QFile file(big);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray((1 << 20) + 1, ';'));
     file.close();
-    const GatewayCommandLine line = Parse({"--settings=" + big});
-    EXPECT_EQ(line.outcome, Outcome::Error);
-    EXPECT_NE(line.text.find("big.ini"), std::string::npos) << line.text;
+    const Parsed line = Parse({"--settings=" + big});
+    EXPECT_FALSE(line.Runs());
+    EXPECT_NE(line.outcome.error.find("big.ini"), std::string::npos) << line.outcome.error;
 }
 
 TEST(GatewayCommandLineText, LogAndLinkOptions) {
-    GatewayCommandLine line = Parse({"--log", "/tmp/trace.log", "--log-name=vcan7", "--link=sim", "--traffic=frames=5"});
-    ASSERT_EQ(line.outcome, Outcome::Run) << line.text;
+    Parsed line = Parse({"--log", "/tmp/trace.log", "--log-name=vcan7", "--link=sim", "--traffic=frames=5"});
+    ASSERT_TRUE(line.Runs()) << line.outcome.error;
     EXPECT_EQ(line.options.logPath, "/tmp/trace.log");
     EXPECT_EQ(line.options.logName, "vcan7");
     EXPECT_EQ(line.options.link.kind, LinkKind::Sim);

@@ -2,6 +2,7 @@
 // and standard error gathered as lines, and always killed and reaped when the object goes.
 #pragma once
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -51,7 +52,7 @@ public:
         return Finish(ms);
     }
     int Finish(int ms = 5000) {
-        if (!process_.waitForFinished(ms)) return -1;
+        if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(ms)) return -1;
         Collect();
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
@@ -60,9 +61,20 @@ public:
         process_.kill();
         process_.waitForFinished(5000);
     }
-    // Standard error goes to `fd` (the write end of a pipe the test holds) instead of being gathered.
+    // Standard error (or output) goes to `fd` (the write end of a pipe the test holds) instead of being
+    // gathered.
     void SendStatusTo(int fd) {
         process_.setChildProcessModifier([fd] { ::dup2(fd, STDERR_FILENO); });
+    }
+    void SendOutputTo(int fd) {
+        process_.setChildProcessModifier([fd] { ::dup2(fd, STDOUT_FILENO); });
+    }
+    // No file the program writes may grow past `bytes` (a full disk, as the program sees it).
+    void LimitFileSize(rlim_t bytes) {
+        process_.setChildProcessModifier([bytes] {
+            const rlimit limit{bytes, bytes};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
     }
     qint64 Pid() const { return process_.processId(); }
 

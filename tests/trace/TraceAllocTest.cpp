@@ -14,7 +14,7 @@ TEST(TraceLogAlloc, FramesErrorsAndPumpsAllocateNothing) {
     ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     QTemporaryDir dir;
     TraceLogOptions options;  // the real clocks
-    options.onError = [](const std::string &) {};
+    options.onError = [](const std::string &, const std::string &) {};
     TraceLog log(options);
     std::string why;
     ASSERT_TRUE(log.Open((dir.path() + "/trace.log").toStdString(), why)) << why;

@@ -24,7 +24,7 @@ protected:
     std::vector<std::string> errors;
 
     std::unique_ptr<TraceLog> MakeLog(TraceLogOptions options = TestOptions()) {
-        options.onError = [this](const std::string &message) { errors.push_back(message); };
+        options.onError = [this](const std::string &message, const std::string &) { errors.push_back(message); };
         return std::make_unique<TraceLog>(std::move(options));
     }
     static void Frame1234(TraceLog &log) { log.CanFrame(12, 34, 56, 999, 0x123, 2, Bytes); }

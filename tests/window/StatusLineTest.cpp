@@ -2,8 +2,10 @@
 // reaches it, a pump never reports its own failing read, and every writer leaves the hint (which shows
 // what the narrow panel clips) equal to the text.
 #include <QAction>
+#include <QCoreApplication>
 #include <QTimer>
 #include <string>
+#include <thread>
 
 #include "ReceiveFixture.h"
 
@@ -87,6 +89,25 @@ TEST_F(StatusLine, EveryWriterKeepsTheHintEqualToTheText) {
 
     w->ErrorMessages("(9) FT_Read - Device Not Opened...");
     EXPECT_EQ(Hint(), Status());
+}
+
+// A line from another thread still waiting in the display queue when the window thread writes a newer
+// one: the newer one is what stays. A line with a hint (a log's failure) shows its short form in the
+// panel and the whole story as the hint.
+TEST_F(StatusLine, EndsOnTheLatestLineAndKeepsTheWholeStoryInTheHint) {
+    PlugAndFind();
+    HoldPresenceWatch();
+    std::thread([&] { w->QueueLinkErrorLine("log stopped: write failed: No space left on device",
+                                            "trace log /a/long/path/bus.log: write failed: No space left on "
+                                            "device; logging stopped"); })
+        .join();
+    w->ErrorMessages("(9) FT_Write - General IO Error...");
+    QCoreApplication::sendPostedEvents();  // the drain that was posted for the queued line runs
+    EXPECT_EQ(Status(), "(9) FT_Write - General IO Error...");
+
+    std::thread([&] { w->QueueLinkErrorLine("log stopped: disk full", "trace log /x/bus.log: disk full"); }).join();
+    ASSERT_TRUE(WaitFor([&] { return Status() == "log stopped: disk full"; }, ReceiveWaitMs)) << Status();
+    EXPECT_EQ(Hint(), "trace log /x/bus.log: disk full");
 }
 
 }  // namespace
