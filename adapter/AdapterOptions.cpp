@@ -19,15 +19,17 @@ std::string DefaultAdapterLinkPath() {
 
 CommandLine::Outcome ParseAdapterOptions(const QStringList &arguments, AdapterOptions &options) {
     AdapterOptions parsed;
+    // The help states the rule, not this user's path: it is also the manual page, made on another machine.
     CommandLine cli(
         "brisklet-adapter",
-        std::string("Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link:\n"
-                    "  brisklet --link=serial:") +
-            DefaultAdapterLinkPath() +
-            "\nStopping it (Ctrl+C, SIGTERM) unplugs the adapter; starting it again plugs it back in.");
+        "Plays the USB-to-CAN adapter on a pseudo-terminal, for Brisklet's serial link. At start\n"
+        "it prints the stable name it keeps pointing at the terminal (see --link-path), where\n"
+        "brisklet --link=serial:NAME reaches it. Stopping it (Ctrl+C, SIGTERM) unplugs the\n"
+        "adapter; starting it again plugs it back in.");
     cli.AddValue({"link-path"}, "PATH",
-                 QStringLiteral("The stable name kept pointing at the pseudo-terminal (default %1).")
-                     .arg(QString::fromStdString(DefaultAdapterLinkPath())),
+                 QStringLiteral("The stable name kept pointing at the pseudo-terminal (default "
+                                "$XDG_RUNTIME_DIR/brisklet-adapter where that folder is this user's and "
+                                "private to them, otherwise /tmp/brisklet-adapter-UID)."),
                  [&parsed](const std::string &value, std::string &why) {
                      if (value.empty()) {
                          why = "the path is empty";
