@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,15 +24,27 @@
 #include "CommandWrite.h"
 #include "EmulatedFirmware.h"
 #include "LinkBackend.h"
+#include "MessageBoxes.h"
 #include "Options.h"
 #include "PresenceWatch.h"
 #include "QtCanBusPort.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
+#include "StatusLines.h"
 #include "TraceLog.h"
 
 namespace {
+
+// The program's status lines on stderr, once the event loop exists; before that, straight fprintf.
+std::atomic<StatusLines *> stderrLines{nullptr};
+
+void Say(const std::string &line) {
+    if (StatusLines *lines = stderrLines.load())
+        lines->Post(line);
+    else
+        std::fprintf(stderr, "brisklet: %s\n", line.c_str());
+}
 
 bool HaveDisplay() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -68,7 +81,7 @@ int main(int argc, char **argv) {
         traceOptions.adapterClockSet = &AdapterClockSet;
         // On the receive thread, once: logging stops, the receive path goes on.
         traceOptions.onError = [](const std::string &message, const std::string &brief) {
-            std::fprintf(stderr, "brisklet: %s\n", message.c_str());
+            Say(message);
             if (frmMain) frmMain->QueueLinkErrorLine(brief, message);
         };
         trace = std::make_unique<TraceLog>(traceOptions);
@@ -96,6 +109,8 @@ int main(int argc, char **argv) {
     QApplication app(qtArgc, qtArgv.data());
     QGuiApplication::setDesktopFileName(QStringLiteral(BRISKLET_DESKTOP_ID));
     QApplication::setWindowIcon(AppIcon());
+    StatusLines lines(STDERR_FILENO, "brisklet: ");
+    stderrLines = &lines;
     std::unique_ptr<QtCanBusPort> bus;
     if (firmware && options.busGiven) {
         bus = std::make_unique<QtCanBusPort>(options.bus);
@@ -109,6 +124,7 @@ int main(int argc, char **argv) {
     }
     WindowOptions windowOptions;
     windowOptions.InitializeOnFind = options.initialize;
+    windowOptions.SayOnStderr = Say;
     TfrmMain window(windowOptions);
     if (trace) window.AttachTraceLog(std::move(trace));
     // Any other link: the adapter mirrored onto the bus, both ways. The window's timer paces what goes
@@ -125,7 +141,7 @@ int main(int argc, char **argv) {
                    !(window.ListeningCheckBox && window.ListeningCheckBox->isChecked());
         };
         hooks.notice = [&window](const std::string &line) {
-            std::fprintf(stderr, "brisklet: %s\n", line.c_str());
+            Say(line);
             window.ErrorMessages(QString::fromStdString(line));
         };
         mirror = std::make_unique<BusMirror>(options.bus, std::move(hooks));
@@ -142,6 +158,10 @@ int main(int argc, char **argv) {
             signalfd_siginfo info;
             while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             }
+            // Nobody may be there to answer a box (a session that ends, a service manager): every box goes,
+            // what it said goes to stderr, and the window closes as its close box does.
+            for (const QString &text : CloseMessageBoxes())
+                Say("closed unanswered at the stop signal: " + text.toStdString());
             window.close();
         });
     } else {
@@ -149,6 +169,8 @@ int main(int argc, char **argv) {
     }
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
     const int rc = app.exec();
+    lines.Drain();
+    stderrLines = nullptr;
     closeRequest.reset();
     if (signalFd >= 0) close(signalFd);
     mirrorTimer.stop();

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <cstdio>
 
 #include "D2XXUnit.h"
 #include "MessageBoxes.h"
@@ -28,6 +29,8 @@ TfrmMain::TfrmMain(const WindowOptions &options, QWidget *parent) : QMainWindow(
     frmMain = this;
     settingsPath_ = ChooseSettingsPath(options.SettingsDir, settingsInConfigFolder_);
     initializeOnFind_ = options.InitializeOnFind;
+    sayOnStderr_ = options.SayOnStderr;
+    if (!sayOnStderr_) sayOnStderr_ = [](const std::string &line) { std::fprintf(stderr, "brisklet: %s\n", line.c_str()); };
     BuildControls();
     WireControls();
     FormCreate();

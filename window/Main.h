@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,8 @@ struct WindowOptions {
     // Whenever the adapter is found (at start and after every replug), run the Initialize button's
     // sequence with the controls as they stand.
     bool InitializeOnFind = false;
+    // Where the window's lines for standard error go (the program prefixes them); empty: straight to stderr.
+    std::function<void(const std::string &line)> SayOnStderr;
 };
 
 class TfrmMain : public QMainWindow {
@@ -174,6 +177,7 @@ private:
 
     QString settingsPath_;
     bool initializeOnFind_ = false;
+    std::function<void(const std::string &line)> sayOnStderr_;
     std::unique_ptr<TraceLog> traceLog_;
     bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
     bool settingsInConfigFolder_ = false;

@@ -2,7 +2,6 @@
 // adapter cannot be opened, said once for each new reason on stderr and in the status line.
 #include <QAction>
 #include <QTimer>
-#include <cstdio>
 
 #include "Main.h"
 #include "PresenceWatch.h"
@@ -50,6 +49,6 @@ void TfrmMain::Timer1Timer() {
 void TfrmMain::ReportOpenProblem() {
     const OpenProblem *problem = openProblems_.After(DevicePresent.load());
     if (!problem) return;
-    std::fprintf(stderr, "brisklet: %s\n", problem->text.c_str());
+    sayOnStderr_(problem->text);
     ErrorMessages(QString::fromStdString(problem->text));
 }

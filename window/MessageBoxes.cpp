@@ -7,6 +7,11 @@ MessageBoxHook &Hook() {
     static MessageBoxHook hook;
     return hook;
 }
+// The boxes up now, innermost last (window thread only).
+QList<QMessageBox *> &OpenBoxes() {
+    static QList<QMessageBox *> boxes;
+    return boxes;
+}
 }  // namespace
 
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
@@ -23,5 +28,16 @@ void ShowMessageBox(QWidget *parent, BoxIcon icon, const QString &caption, const
                     : icon == BoxIcon::Error ? QMessageBox::Critical
                                              : QMessageBox::Information,
                     caption, shown, QMessageBox::Ok, parent);
+    OpenBoxes().append(&box);
     box.exec();
+    OpenBoxes().removeOne(&box);
+}
+
+QStringList CloseMessageBoxes() {
+    QStringList texts;
+    for (QMessageBox *box : OpenBoxes()) {
+        texts << box->text().replace(QLatin1Char('\n'), QLatin1Char(' '));
+        box->reject();
+    }
+    return texts;
 }

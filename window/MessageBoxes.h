@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -14,3 +15,7 @@ void ShowMessageBox(QWidget *parent, BoxIcon icon, const QString &caption, const
 
 using MessageBoxHook = std::function<void(BoxIcon icon, const QString &caption, const QString &text)>;
 void SetMessageBoxHook(MessageBoxHook hook);  // an empty hook restores the real boxes
+
+// Closes every box ShowMessageBox has up (each ShowMessageBox then returns as if OK was pressed) and
+// returns their texts, for a program that must end now (SIGTERM) and say on stderr what went unanswered.
+QStringList CloseMessageBoxes();

@@ -3,6 +3,7 @@
 // session closes it, writing its settings.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -106,6 +107,28 @@ TEST(Programs, WindowOnTheEmulatorClosesOnSigtermAndKeepsItsSettings) {
     const QByteArray text = settings.readAll();
     EXPECT_TRUE(text.contains("[CAN]")) << text.toStdString();
     EXPECT_TRUE(text.contains("Speed=5")) << text.toStdString();
+}
+
+// The settings cannot be written at a SIGTERM (here a folder stands where the file would go): the box that
+// says so must not hold the process, whose session may be gone. A further stop signal closes it; what it
+// said goes to stderr.
+TEST(Programs, AStopSignalClosesABoxNobodyAnswers) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.filePath("brisklet");
+    ASSERT_TRUE(QFile::copy(BRISKLET_PATH, program));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Brisklet.INI"));
+    QProcess p;
+    p.setProcessEnvironment(WithoutDisplay());
+    p.start(program, {"-platform", "offscreen", "--link", "sim"});
+    ASSERT_TRUE(p.waitForStarted(ExitWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return BlocksSigterm(p.processId()); }, ExitWaitMs));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    // The box comes up in the close; every further signal after it closes whatever box is up.
+    for (int i = 0; i < 50 && !p.waitForFinished(200); ++i) ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_EQ(p.state(), QProcess::NotRunning) << "still running: the box holds it";
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(p.readAllStandardError().contains("Unable to write")) << "what the box said is on stderr";
 }
 
 }  // namespace

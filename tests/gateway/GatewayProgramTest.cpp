@@ -194,6 +194,32 @@ TEST_F(GatewayOnTerminal, StopsWithoutCommandsWhenNoAdapterIsThere) {
     EXPECT_EQ(gateway.Status().filter("does not exist"), gateway.Status());
 }
 
+// Reports flood in while nobody reads standard error: the status lines cost counted drops, never a wait,
+// so the stop is handled at once.
+TEST_F(GatewayOnTerminal, AFloodOfReportsIntoAStderrNobodyReadsNeverHoldsUpTheStop) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    gateway.SendStatusTo(pipeFds[1]);
+    Plug();
+    ASSERT_TRUE(gateway.Start({"--link=serial:" + linkPath}));
+    ::close(pipeFds[1]);
+    ASSERT_EQ(ReadFrames(4).size(), 4u);
+    // Two kinds of report back to back (a repeated one alone would be counted, not written), far more
+    // lines than the pipe holds.
+    const uint8_t reports[] = {0xFA, 0xF5, 0x0A, 0x00, 0x0A, 0xAF, 0x5F, 0xFA, 0xF5, 0x06, 0x00, 0x06, 0xAF, 0x5F};
+    std::string flood;
+    for (int i = 0; i < 20000; ++i) flood.append(reinterpret_cast<const char *>(reports), sizeof reports);
+    for (std::size_t at = 0; at < flood.size();) {
+        pollfd p{far->Master(), POLLOUT, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the gateway stopped reading its adapter";
+        const ssize_t n = ::write(far->Master(), flood.data() + at, flood.size() - at);
+        if (n > 0) at += static_cast<std::size_t>(n);
+    }
+    ASSERT_EQ(::kill(static_cast<pid_t>(gateway.Pid()), SIGTERM), 0);
+    EXPECT_EQ(gateway.Finish(2000), 0);
+    ::close(pipeFds[0]);
+}
+
 class GatewayWithAdapter : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -252,8 +278,10 @@ TEST_F(GatewayWithAdapter, TracesTrafficFollowsAReplugAndDisablesOnSigterm) {
     ASSERT_TRUE(gateway.WaitForOutputLines(before + 5)) << gateway.StatusText().toStdString();
 
     EXPECT_EQ(gateway.Terminate(), 0) << gateway.StatusText().toStdString();
-    // The adapter answered the disable sequence while the gateway waited between its commands.
-    EXPECT_EQ(gateway.Status().count("  OUT Disable"), 8) << gateway.StatusText().toStdString();
+    // The adapter answered the disable sequence while the gateway waited between its commands: eight
+    // reports on the slots, said once and counted.
+    EXPECT_EQ(gateway.Status().count("  OUT Disable"), 1) << gateway.StatusText().toStdString();
+    EXPECT_TRUE(gateway.Status().contains("  OUT Disable (repeated 7 times)")) << gateway.StatusText().toStdString();
     EXPECT_TRUE(gateway.Status().contains("  MC Disable")) << gateway.StatusText().toStdString();
     for (const QString &line : gateway.Output())
         EXPECT_TRUE(TraceLine.match(line).hasMatch()) << line.toStdString();
