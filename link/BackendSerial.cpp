@@ -3,7 +3,6 @@
 // belongs to one thread and waits only through that thread's events.
 #include "BackendSerial.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -11,16 +10,14 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <system_error>
-#include <vector>
+#include <utility>
 
 #include "D2xxDevice.h"
 #include "LinkBackend.h"
@@ -30,57 +27,11 @@ namespace {
 
 // Counted from here so that a stray small integer is never mistaken for a handle.
 constexpr uintptr_t FirstHandle = 0x5E71A001u;
-constexpr const char *FtdiVendorId = "0403";
-constexpr const char *FtdiDriver = "ftdi_sio";
 
 uintptr_t HandleValue(FT_HANDLE handle) { return reinterpret_cast<uintptr_t>(handle); }
 
-struct BaudEntry {
-    uint32_t rate;
-    speed_t code;
-};
-constexpr BaudEntry BaudTable[] = {
-    {1200, B1200},       {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},
-    {38400, B38400},     {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
-    {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
-    {4000000, B4000000},
-};
-
-bool BaudCode(uint32_t rate, speed_t &code) {
-    for (const BaudEntry &entry : BaudTable) {
-        if (entry.rate == rate) {
-            code = entry.code;
-            return true;
-        }
-    }
-    return false;
-}
-
 // The calls that say the tty is gone for good, as opposed to "try again".
 bool IsHangUpError(int error) { return error == EIO || error == ENODEV || error == ENXIO || error == EBADF; }
-
-std::string ReadSmallFile(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    char text[64];
-    const ssize_t n = ::read(fd, text, sizeof text);
-    ::close(fd);
-    if (n <= 0) return {};
-    std::string value(text, static_cast<std::size_t>(n));
-    while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
-    return value;
-}
-
-// The last path element a symlink points at ("../../bus/usb-serial/drivers/ftdi_sio" -> "ftdi_sio").
-std::string LinkTargetName(const std::string &path) {
-    char target[512];
-    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-    if (n <= 0) return {};
-    const std::string_view text(target, static_cast<std::size_t>(n));
-    const auto slash = text.rfind('/');
-    return std::string(slash == std::string_view::npos ? text : text.substr(slash + 1));
-}
 
 void CloseQuietly(int &fd) {
     if (fd >= 0) ::close(fd);
@@ -88,185 +39,6 @@ void CloseQuietly(int &fd) {
 }
 
 }  // namespace
-
-// ---- Options and discovery ------------------------------------------------------------------------
-
-bool ParseSerialTarget(std::string_view text, SerialSettings &settings, std::string &why) {
-    std::string_view path = text;
-    uint32_t baud = DefaultSerialBaud;
-    const auto at = text.rfind('@');
-    if (at != std::string_view::npos) {
-        const std::string_view digits = text.substr(at + 1);
-        const bool allDigits = !digits.empty() && std::all_of(digits.begin(), digits.end(),
-                                                              [](char c) { return c >= '0' && c <= '9'; });
-        if (allDigits) {
-            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), baud);
-            speed_t code;
-            if (ec != std::errc{} || end != digits.data() + digits.size() || !BaudCode(baud, code)) {
-                why = "serial: " + std::string(digits) +
-                      " is not a baud rate the tty offers (e.g. 9600, 115200, 921600, 3000000)";
-                return false;
-            }
-            path = text.substr(0, at);
-        }
-    }
-    settings.path = std::string(path);
-    settings.baud = baud;
-    return true;
-}
-
-std::string FindFtdiTty(const std::string &sysfsRoot, const std::string &devRoot) {
-    const std::string classDir = sysfsRoot + "/class/tty";
-    DIR *dir = ::opendir(classDir.c_str());
-    if (dir == nullptr) return {};
-    std::vector<std::pair<unsigned long, std::string>> found;
-    while (const dirent *entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        constexpr std::string_view prefix = "ttyUSB";
-        if (name.substr(0, prefix.size()) != prefix || name.size() == prefix.size()) continue;
-        unsigned long number = 0;
-        const auto digits = name.substr(prefix.size());
-        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        if (ec != std::errc{} || end != digits.data() + digits.size()) continue;
-        // device is the usb-serial port; its parent the USB interface; that one's parent the USB device.
-        const std::string device = classDir + "/" + std::string(name) + "/device";
-        if (ReadSmallFile(device + "/../../idVendor") != FtdiVendorId) continue;
-        if (LinkTargetName(device + "/driver") != FtdiDriver) continue;
-        found.emplace_back(number, std::string(name));
-    }
-    ::closedir(dir);
-    if (found.empty()) return {};
-    std::sort(found.begin(), found.end());
-    return devRoot + "/" + found.front().second;
-}
-
-// ---- What may be opened ----------------------------------------------------------------------------
-
-std::string AdapterLockPath(const std::string &linkPath) { return linkPath + ".lock"; }
-
-bool AdapterLinkIsStale(const std::string &path) {
-    struct stat link {};
-    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return false;
-    const std::string lockPath = AdapterLockPath(path);
-    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat lock {};
-    // The running emulator holds a write lock on the whole file (an open file description lock, which
-    // goes with the process however it ends). Asking about it takes no lock, so an emulator starting
-    // at this moment never finds the file held by us.
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    const bool stale = ::fstat(fd, &lock) == 0 && S_ISREG(lock.st_mode) && lock.st_uid == link.st_uid &&
-                       ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK;
-    ::close(fd);
-    return stale;
-}
-
-bool IsTerminalDevice(dev_t device, const std::string &procRoot) {
-    const unsigned major = ::major(device), minor = ::minor(device);
-    const std::string path = procRoot + "/tty/drivers";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        // The usual numbers: pseudo-terminal slaves, ttyUSB, ttyACM, ttyS.
-        return (major >= 136 && major <= 143) || major == 188 || major == 166 || (major == 4 && minor >= 64);
-    }
-    char text[8192];
-    std::size_t size = 0;
-    for (ssize_t n; size < sizeof text - 1 && (n = ::read(fd, text + size, sizeof text - 1 - size)) != 0;) {
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        size += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    // Lines: name, node, major, minor or first-last, type. Only serial ports and pseudo-terminal slaves
-    // count: never /dev/tty, the console, the virtual consoles or a pseudo-terminal's master side.
-    const std::string_view all(text, size);
-    std::size_t start = 0;
-    while (start < all.size()) {
-        std::size_t end = all.find('\n', start);
-        if (end == std::string_view::npos) end = all.size();
-        std::vector<std::string_view> fields;
-        std::string_view line = all.substr(start, end - start);
-        while (!line.empty()) {
-            const auto first = line.find_first_not_of(' ');
-            if (first == std::string_view::npos) break;
-            line.remove_prefix(first);
-            const auto space = line.find(' ');
-            fields.push_back(line.substr(0, space));
-            line.remove_prefix(space == std::string_view::npos ? line.size() : space);
-        }
-        start = end + 1;
-        if (fields.size() < 5) continue;
-        const std::string_view type = fields.back(), range = fields[fields.size() - 2];
-        if (type != "serial" && type != "pty:slave") continue;
-        unsigned driverMajor = 0, low = 0, high = 0;
-        const std::string_view majorText = fields[fields.size() - 3];
-        if (std::from_chars(majorText.data(), majorText.data() + majorText.size(), driverMajor).ec !=
-            std::errc{})
-            continue;
-        const auto dash = range.find('-');
-        const std::string_view lowText = range.substr(0, dash);
-        if (std::from_chars(lowText.data(), lowText.data() + lowText.size(), low).ec != std::errc{}) continue;
-        high = low;
-        if (dash != std::string_view::npos) {
-            const std::string_view highText = range.substr(dash + 1);
-            if (std::from_chars(highText.data(), highText.data() + highText.size(), high).ec != std::errc{})
-                continue;
-        }
-        if (major == driverMajor && minor >= low && minor <= high) return true;
-    }
-    return false;
-}
-
-pid_t ControllingProcess(dev_t device, const std::string &procRoot) {
-    DIR *dir = ::opendir(procRoot.c_str());
-    if (dir == nullptr) return 0;
-    pid_t found = 0;
-    while (const dirent *entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        pid_t pid = 0;
-        const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-        if (ec != std::errc{} || end != name.data() + name.size() || pid <= 0) continue;
-        const std::string path = procRoot + "/" + std::string(name) + "/stat";
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        char text[1024];
-        const ssize_t n = ::read(fd, text, sizeof text - 1);
-        ::close(fd);
-        if (n <= 0) continue;
-        // "pid (comm) state ppid pgrp session tty_nr ...": comm may hold blanks and brackets.
-        const std::string_view stat(text, static_cast<std::size_t>(n));
-        const auto bracket = stat.rfind(')');
-        if (bracket == std::string_view::npos) continue;
-        std::string_view rest = stat.substr(bracket + 1);
-        long long tty = 0;
-        bool ok = false;
-        for (int field = 3; field <= 7; ++field) {
-            const auto first = rest.find_first_not_of(' ');
-            if (first == std::string_view::npos) break;
-            rest.remove_prefix(first);
-            const auto space = rest.find(' ');
-            const std::string_view value = rest.substr(0, space);
-            rest.remove_prefix(space == std::string_view::npos ? rest.size() : space);
-            if (field == 7)
-                ok = std::from_chars(value.data(), value.data() + value.size(), tty).ec == std::errc{};
-        }
-        if (!ok || tty <= 0) continue;
-        // The kernel's encoding of a device number in this field.
-        const auto number = static_cast<unsigned long long>(tty);
-        const unsigned major = (number >> 8) & 0xFFF;
-        const unsigned minor = (number & 0xFF) | ((number >> 12) & 0xFFF00);
-        if (major == ::major(device) && minor == ::minor(device)) {
-            found = pid;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return found;
-}
 
 // ---- The handle's claim on the descriptor -----------------------------------------------------------
 
@@ -439,7 +211,7 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     speed_t speed;
     if (!BaudCode(settings_.baud, speed)) return FT_INVALID_PARAMETER;
 
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENXIO || error == ENODEV)
@@ -448,23 +220,19 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
             return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program", true});
         return Fail(FT_DEVICE_NOT_OPENED, {false, path + ": " + std::strerror(error)});
     }
+    HeldTerminal terminal(fd);  // every return below lets it go as it was found
     // Still the node that was checked, not one put in its place since.
     struct stat opened {};
     if (::fstat(fd, &opened) != 0 || opened.st_rdev != node.st_rdev || opened.st_ino != node.st_ino ||
-        !::isatty(fd)) {
-        CloseQuietly(fd);
+        !::isatty(fd))
         return Fail(FT_DEVICE_NOT_OPENED, {false, path + " changed while it was being opened; not opened"});
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        CloseQuietly(fd);
+    // The advisory lock keeps out a second Brisklet, root's too (whom TIOCEXCL does not stop); it goes
+    // with the descriptor.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return Fail(FT_DEVICE_NOT_OPENED, {false, path + " is in use by another program", true});
-    }
     termios tio{};
-    if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &tio) != 0) {
-        CloseQuietly(fd);
+    if (!terminal.MakeExclusive() || !terminal.KeepSettings(tio))
         return Fail(FT_DEVICE_NOT_OPENED, {false, path + ": " + std::strerror(errno)});
-    }
-    const termios saved = tio;
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;  // a USB adapter has no carrier to wait for or hang up on
     tio.c_cflag &= ~(CSTOPB | CRTSCTS);
@@ -474,21 +242,14 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return Fail(FT_DEVICE_NOT_OPENED, {false, path + ": cannot set up the terminal"});
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0 || wake < 0) {
-        ::tcsetattr(fd, TCSANOW, &saved);
-        ::ioctl(fd, TIOCNXCL);
-        CloseQuietly(fd);
-        if (wake >= 0) ::close(wake);
-        return Fail(wake < 0 ? FT_INSUFFICIENT_RESOURCES : FT_DEVICE_NOT_OPENED,
-                    {false, path + ": cannot set up the terminal"});
-    }
+    if (wake < 0) return Fail(FT_INSUFFICIENT_RESOURCES, {false, path + ": cannot set up the terminal"});
 
-    fd_ = fd;
     wakeFd_ = wake;
     openPath_ = path;
     openDevice_ = node.st_rdev;
-    savedTio_ = saved;
     problem_ = {};
     closing_ = false;
     lost_.store(false);
@@ -503,12 +264,11 @@ FT_STATUS SerialLink::Open(int deviceNumber, FT_HANDLE *pHandle) {
     try {
         reader_ = std::thread(&SerialLink::Reader, this, fd, wake);
     } catch (const std::system_error &) {
-        ::tcsetattr(fd, TCSANOW, &saved);
-        ::ioctl(fd, TIOCNXCL);
-        CloseQuietly(fd_);
         CloseQuietly(wakeFd_);
         return Fail(FT_INSUFFICIENT_RESOURCES, {false, path + ": cannot start its reader"});
     }
+    fd_ = fd;
+    terminal_ = std::move(terminal);
     openHandle_ = nextHandle_++;
     *pHandle = reinterpret_cast<FT_HANDLE>(openHandle_);
     return FT_OK;
@@ -532,12 +292,8 @@ FT_STATUS SerialLink::Close(FT_HANDLE ftHandle) {
     idle_.wait(lock, [&] { return users_ == 0; });
     rxEvent_.store(nullptr);
     if (reader_.joinable()) reader_.join();  // it never takes mutex_
-    // The terminal goes back as we found it (a hung-up one refuses, which does no harm).
-    ::tcsetattr(fd_, TCSANOW, &savedTio_);
-    // Exclusivity outlives the descriptor on a pseudo-terminal: give it back, or the next open is refused.
-    // The advisory lock goes with the descriptor.
-    ::ioctl(fd_, TIOCNXCL);
-    CloseQuietly(fd_);
+    terminal_.Release();
+    fd_ = -1;
     CloseQuietly(wakeFd_);
     openHandle_ = 0;
     closing_ = false;

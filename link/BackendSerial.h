@@ -52,65 +52,13 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 
 #include "ByteRing.h"
 #include "D2xxTypes.h"
-
-// The chip's own power-on rate. Brisklet's D2XX path never sets a baud rate, so an adapter built on a UART
-// chip talks at this rate with the vendor's library; an adapter built on a FIFO chip ignores the setting.
-constexpr uint32_t DefaultSerialBaud = 9600;
-
-struct SerialSettings {
-    std::string path;  // the node to open; empty: the first FTDI adapter found in sysfs
-    uint32_t baud = DefaultSerialBaud;
-    std::string sysfsRoot = "/sys";  // where discovery looks (tests point it at a fake tree)
-    std::string devRoot = "/dev";    // where discovered nodes live
-    std::string procRoot = "/proc";  // where the terminal drivers and the processes' terminals are read
-};
-
-// Why an open failed, in the operator's words. `absent`: there was nothing to open (no adapter found,
-// no node), as opposed to a node that is there but cannot or must not be opened.
-struct OpenProblem {
-    bool absent = false;
-    std::string text;  // empty: the last open succeeded, or none was tried
-    // Waiting will not help: the path names something that is not a serial terminal, another user's
-    // terminal, a running program's terminal, or one another program holds. A program without an operator
-    // (the gateway) gives up on it; absent or unreadable nodes may still turn into the adapter.
-    bool lasting = false;
-    bool operator==(const OpenProblem &) const = default;
-};
-
-// The udev rule shipped in packaging/udev/, named where access to the adapter is missing.
-constexpr const char *UdevRuleName = "70-brisklet-ftdi.rules";
-
-// The name of the lock file the emulator (brisklet-adapter) holds while it keeps `linkPath` pointing at
-// its terminal: linkPath + ".lock".
-std::string AdapterLockPath(const std::string &linkPath);
-
-// True when `path` is a symbolic link kept by an emulated adapter that is no longer running: its lock
-// file is there and no one holds a write lock on it (fcntl F_OFD_SETLK over the whole file). A link
-// without a lock file is not the emulator's and not stale.
-bool AdapterLinkIsStale(const std::string &path);
-
-// Whether the device numbers belong to a serial or pseudo-terminal (slave) driver, as listed in
-// <procRoot>/tty/drivers; where that cannot be read, by the usual device numbers.
-bool IsTerminalDevice(dev_t device, const std::string &procRoot);
-
-// The id of a process whose controlling terminal is `device`, from <procRoot>/<pid>/stat; 0 when none.
-pid_t ControllingProcess(dev_t device, const std::string &procRoot);
-
-// Parses what follows "serial:" on the command line: "PATH", "PATH@BAUD", "@BAUD" or "" (discover, at
-// the default rate). Only a suffix of digits after the last '@' is a rate, so paths holding '@' still work.
-// Example: ParseSerialTarget("/dev/ttyUSB1@115200", s, why) -> s.path == "/dev/ttyUSB1", s.baud == 115200.
-// False with a reason when the rate is not one the tty layer offers (it leaves `settings` untouched).
-bool ParseSerialTarget(std::string_view text, SerialSettings &settings, std::string &why);
-
-// The node of the first tty (lowest number) under <sysfsRoot>/class/tty/ttyUSB* whose USB device has
-// vendor id 0403 and which is bound to ftdi_sio, as <devRoot>/ttyUSBn; empty when there is none.
-// Example: class/tty/ttyUSB3/device/../../idVendor reads "0403" -> "/dev/ttyUSB3".
-std::string FindFtdiTty(const std::string &sysfsRoot, const std::string &devRoot);
+#include "HeldTerminal.h"
+#include "SerialSafety.h"
+#include "SerialTarget.h"
 
 class SerialLink {
 public:
@@ -168,13 +116,13 @@ private:
 
     uintptr_t nextHandle_;
     uintptr_t openHandle_ = 0;  // 0: none
-    int fd_ = -1;
+    HeldTerminal terminal_;  // the open tty: its settings and exclusivity go back when it is let go
+    int fd_ = -1;            // terminal_'s descriptor while it is open
     int wakeFd_ = -1;  // eventfd: readable once Close wants the descriptor back
     int users_ = 0;    // calls between Claim and Release
     bool closing_ = false;
     std::string openPath_;
     dev_t openDevice_ = 0;
-    termios savedTio_{};  // the terminal's settings before we opened it, given back on close
     OpenProblem problem_;
     struct stat foundFree_ {};  // the node last found to be no one's controlling terminal
     Clock::time_point foundFreeAt_{};
