@@ -33,7 +33,7 @@ void Database::Index() {
     mostSignals_ = 0;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         const Message &m = messages[i];
-        mostSignals_ = std::max(mostSignals_, m.signals.size());
+        mostSignals_ = std::max(mostSignals_, m.signalList.size());
         if (m.extended)
             extended_.push_back({m.id, static_cast<int32_t>(i)});
         else if (m.id < StandardIds)

@@ -80,8 +80,8 @@ struct Message {
     std::string transmitter;
     std::string comment;  // CM_ BO_
     int line = 0;         // of its BO_ line
-    std::vector<Signal> signals;
-    int multiplexer = -1;  // index into signals of the M signal; -1 when none
+    std::vector<Signal> signalList;
+    int multiplexer = -1;  // index into signalList of the M signal; -1 when none
 };
 
 // Something in the file that was left out, and why. Signal empty: the whole message was left out.

@@ -43,7 +43,7 @@ struct MessageDraft {
     uint64_t fileId = 0;  // as written, bit 31 included
     bool ignored = false;  // the pseudo-message: left out without a word
     std::string problem;
-    std::vector<SignalDraft> signals;
+    std::vector<SignalDraft> signalList;
 };
 
 // A statement that names a signal or message by the file's identifier, applied once everything is read.
@@ -211,10 +211,10 @@ private:
 
     void SignalLine() {
         if (!current_) in_.FailText("SG_ outside a message: expected a BO_ line before it");
-        if (++signalCount_ > MaxSignals || current_->signals.size() >= MaxSignalsPerMessage)
+        if (++signalCount_ > MaxSignals || current_->signalList.size() >= MaxSignalsPerMessage)
             in_.FailText("too many signals to load (at most " + std::to_string(MaxSignalsPerMessage) +
                          " in a message, " + std::to_string(MaxSignals) + " in a file)");
-        SignalDraft &d = current_->signals.emplace_back();
+        SignalDraft &d = current_->signalList.emplace_back();
         Signal &s = d.signal;
         s.line = in_.Line();
         s.name = in_.Name("the signal name");
@@ -345,16 +345,16 @@ private:
                 continue;
             }
             CheckSignals(m);
-            for (SignalDraft &d : m.signals) {
+            for (SignalDraft &d : m.signalList) {
                 if (!d.problem.empty()) {
                     Skip(d.signal.line, m.message.name, d.signal.name,
                          "signal " + d.signal.name + " of " + what + ": " + d.problem);
                     continue;
                 }
                 if (d.signal.mux == MuxRole::Multiplexer)
-                    m.message.multiplexer = static_cast<int>(m.message.signals.size());
+                    m.message.multiplexer = static_cast<int>(m.message.signalList.size());
                 if (d.signal.type != ValueType::Integer) d.signal.decimals = -1;
-                m.message.signals.push_back(std::move(d.signal));
+                m.message.signalList.push_back(std::move(d.signal));
             }
             db_->messages.push_back(std::move(m.message));
         }
@@ -372,7 +372,7 @@ private:
         int multiplexers = 0;
         bool extended = false;
         const SignalDraft *multiplexer = nullptr;
-        for (SignalDraft &d : m.signals) {
+        for (SignalDraft &d : m.signalList) {
             Signal &s = d.signal;
             if (const auto [it, fresh] = lines.try_emplace(s.name, s.line); !fresh && d.problem.empty())
                 d.problem = "a signal of this name is on line " + std::to_string(it->second) + " already";
@@ -388,7 +388,7 @@ private:
             }
         }
         extended = extended || multiplexers > 1;
-        for (SignalDraft &d : m.signals) {
+        for (SignalDraft &d : m.signalList) {
             Signal &s = d.signal;
             if (extended && s.mux == MuxRole::Multiplexer && !d.extendedMux) {
                 s.mux = MuxRole::None;  // still a value of its own
@@ -407,19 +407,19 @@ private:
     void ApplyToKept() {
         struct Kept {
             Message *message;
-            std::unordered_map<std::string_view, Signal *> signals;
+            std::unordered_map<std::string_view, Signal *> signalList;
         };
         std::unordered_map<uint64_t, Kept> messages;
         for (Message &m : db_->messages) {
             Kept &k = messages[(m.extended ? ExtendedBit : 0) | uint64_t{m.id}];
             k.message = &m;
-            for (Signal &s : m.signals) k.signals.emplace(s.name, &s);
+            for (Signal &s : m.signalList) k.signalList.emplace(s.name, &s);
         }
         auto signalOf = [&](const Reference &r) -> Signal * {
             const auto m = messages.find(r.fileId);
             if (m == messages.end()) return nullptr;
-            const auto s = m->second.signals.find(r.signal);
-            return s == m->second.signals.end() ? nullptr : s->second;
+            const auto s = m->second.signalList.find(r.signal);
+            return s == m->second.signalList.end() ? nullptr : s->second;
         };
         for (CommentRef &c : comments_) {
             if (c.signal.empty()) {
@@ -443,7 +443,7 @@ private:
 
     static std::unordered_map<std::string_view, std::size_t> Names(const MessageDraft &m) {
         std::unordered_map<std::string_view, std::size_t> names;
-        for (std::size_t i = 0; i < m.signals.size(); ++i) names.try_emplace(m.signals[i].signal.name, i);
+        for (std::size_t i = 0; i < m.signalList.size(); ++i) names.try_emplace(m.signalList[i].signal.name, i);
         return names;
     }
 
@@ -452,7 +452,7 @@ private:
         if (m == byFileId_.end()) return nullptr;
         const auto &names = nameIndex_[m->second];
         const auto s = names.find(r.signal);
-        return s == names.end() ? nullptr : &drafts_[m->second].signals[s->second];
+        return s == names.end() ? nullptr : &drafts_[m->second].signalList[s->second];
     }
 
     void Skip(int line, const std::string &message, const std::string &signal, const std::string &why) {

@@ -70,13 +70,13 @@ Decoded DecodeMessage(const Message &message, const uint8_t (&data)[8], int data
     bool selectorKnown = false;
     uint64_t selector = 0;
     if (message.multiplexer >= 0) {
-        const Signal &m = message.signals[static_cast<std::size_t>(message.multiplexer)];
+        const Signal &m = message.signalList[static_cast<std::size_t>(message.multiplexer)];
         if (m.lastByte < dataLength) {
             selectorKnown = true;
             selector = ((m.order == ByteOrder::Intel ? w.little : w.big) >> m.shift) & m.mask;
         }
     }
-    for (const Signal &s : message.signals) {
+    for (const Signal &s : message.signalList) {
         if (s.mux == MuxRole::Multiplexed && selectorKnown && s.muxValue != selector) continue;
         if (s.lastByte >= dataLength || (s.mux == MuxRole::Multiplexed && !selectorKnown) ||
             static_cast<std::size_t>(d.values) >= out.size()) {
