@@ -128,8 +128,11 @@ private:
         } else if (keyword == "BU_") {
             sawDbc_ = true;
             in_.Expect(':', "':' after BU_");
-            while (!in_.AtLineEnd())
-                if (!in_.Accept(',')) db_->nodes.emplace_back(in_.Name("a node name"));
+            while (!in_.AtLineEnd()) {
+                if (in_.Accept(',')) continue;
+                db_->nodes.emplace_back(in_.Name("a node name"));
+                Count(names_, MaxNames, "node names");
+            }
         } else if (keyword == "BO_") {
             sawDbc_ = true;
             MessageLine();
@@ -143,6 +146,7 @@ private:
             ValueStatement();
         } else if (keyword == "SIG_VALTYPE_") {
             in_.AcrossLines(true);
+            Count(references_, MaxReferences, "CM_, VAL_ and SIG_VALTYPE_ statements");
             TypeRef t;
             t.line = in_.Line();
             t.fileId = in_.Unsigned("the message identifier");
@@ -154,6 +158,10 @@ private:
         } else {
             in_.SkipStatement();
         }
+    }
+
+    void Count(std::size_t &counter, std::size_t most, const char *what) const {
+        if (++counter > most) in_.FailText("more than " + std::to_string(most) + " " + what + ": too many to load");
     }
 
     void EndOfLine(const char *statement) {
@@ -244,8 +252,11 @@ private:
         s.maximum = in_.Real("the maximum").value;
         in_.Expect(']', "']' after the maximum");
         s.unit = in_.String("the unit in quotes");
-        while (!in_.AtLineEnd())
-            if (!in_.Accept(',')) s.receivers.emplace_back(in_.Name("a receiving node name"));
+        while (!in_.AtLineEnd()) {
+            if (in_.Accept(',')) continue;
+            s.receivers.emplace_back(in_.Name("a receiving node name"));
+            Count(names_, MaxNames, "node names");
+        }
 
         s.factor = factor.value;
         s.offset = offset.value;
@@ -291,6 +302,7 @@ private:
                 c.fileId = in_.Unsigned("the message identifier");
                 if (kind == "SG_") c.signal = in_.Name("the signal name");
                 c.text = in_.String("the comment in quotes");
+                Count(references_, MaxReferences, "CM_, VAL_ and SIG_VALTYPE_ statements");
                 comments_.push_back(std::move(c));
             } else if (kind == "BU_" || kind == "EV_") {
                 in_.Name("a name");
@@ -308,6 +320,7 @@ private:
             in_.SkipStatement();
             return;
         }
+        Count(references_, MaxReferences, "CM_, VAL_ and SIG_VALTYPE_ statements");
         LabelsRef v;
         v.line = in_.Line();
         v.fileId = in_.Unsigned("the message identifier");
@@ -317,8 +330,7 @@ private:
             const bool whole = in_.TableKey(key);
             std::string text = in_.String("the value's text in quotes");
             if (whole) v.labels.push_back({key, std::move(text)});
-            if (++labelCount_ > MaxLabels)
-                in_.FailText("more than " + std::to_string(MaxLabels) + " value table entries: too many to load");
+            Count(labelCount_, MaxLabels, "value table entries");
         }
         labels_.push_back(std::move(v));
     }
@@ -470,7 +482,7 @@ private:
     std::vector<TypeRef> types_;
     std::vector<LabelsRef> labels_;
     std::vector<CommentRef> comments_;
-    std::size_t signalCount_ = 0, labelCount_ = 0;
+    std::size_t signalCount_ = 0, labelCount_ = 0, names_ = 0, references_ = 0;
     bool sawDbc_ = false;
 };
 

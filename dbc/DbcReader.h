@@ -22,7 +22,9 @@
 //   taken already, is not 11 or 29 bits, or that is longer than a CAN frame's 8 bytes.
 //
 // Sizes are bounded so that hostile input cannot run the machine out of memory: MaxFileBytes,
-// MaxLineBytes, MaxMessages, MaxSignals, MaxLabels. Loading runs in time linear in the file's size.
+// MaxLineBytes, MaxMessages, MaxSignals, MaxLabels, MaxNames, MaxReferences: what a file may ask for
+// stays within a few hundred MB even where short text would stand for large entries. Loading runs in
+// time linear in the file's size.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +42,8 @@ constexpr std::size_t MaxMessages = 1u << 16;
 constexpr std::size_t MaxSignals = 1u << 18;        // in the whole file
 constexpr std::size_t MaxSignalsPerMessage = 4096;  // bounds a decode buffer (Database::MostSignals)
 constexpr std::size_t MaxLabels = 1u << 20;         // value table entries in the whole file
+constexpr std::size_t MaxNames = 1u << 20;          // node names: BU_ and the signals' receivers
+constexpr std::size_t MaxReferences = 1u << 19;     // CM_, VAL_ and SIG_VALTYPE_ statements
 
 struct LoadResult {
     std::shared_ptr<const Database> database;  // null when the file was not loaded

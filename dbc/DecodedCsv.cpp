@@ -39,9 +39,8 @@ std::size_t FormatValue(std::span<char> out, const SignalValue &v) {
         return Written(begin, std::to_chars(begin, end, v.raw));
     }
     const double magnitude = std::fabs(v.value);
-    const int whole = magnitude < 1 ? 1 : static_cast<int>(std::floor(std::log10(magnitude))) + 1;
-    if (s.type != ValueType::Integer || s.decimals < 0 || !std::isfinite(v.value) ||
-        whole + s.decimals > DoubleDigits)
+    if (s.type != ValueType::Integer || s.decimals < 0 || !std::isfinite(magnitude) ||
+        (magnitude < 1 ? 1 : std::floor(std::log10(magnitude)) + 1) + s.decimals > DoubleDigits)
         return Written(begin, std::to_chars(begin, end, v.value));
     std::size_t n = Written(begin, std::to_chars(begin, end, v.value, std::chars_format::fixed, s.decimals));
     if (s.decimals > 0) {
