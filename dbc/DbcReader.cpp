@@ -349,6 +349,7 @@ private:
                                  std::to_string(t.type) + " (expected 0, 1 or 2)";
             }
         }
+        nameIndex_ = {};
         for (MessageDraft &m : drafts_) {
             if (m.ignored) continue;
             const std::string what = "message " + m.message.name + " (" + Hex(m.message.id) + ")";
@@ -357,6 +358,7 @@ private:
                 continue;
             }
             CheckSignals(m);
+            m.message.signalList.reserve(m.signalList.size());
             for (SignalDraft &d : m.signalList) {
                 if (!d.problem.empty()) {
                     Skip(d.signal.line, m.message.name, d.signal.name,
@@ -369,6 +371,7 @@ private:
                 m.message.signalList.push_back(std::move(d.signal));
             }
             db_->messages.push_back(std::move(m.message));
+            m.signalList = {};  // what is moved out no longer takes room while the rest is built
         }
         std::stable_sort(db_->skipped.begin(), db_->skipped.end(),
                          [](const Skipped &a, const Skipped &b) { return a.line < b.line; });
