@@ -38,22 +38,32 @@ public:
         for (int i = length; i < width; ++i) *at_++ = '0';
         Text(std::string_view(digits, static_cast<std::size_t>(length)));
     }
-    void Head(Timestamp time, std::string_view name) {
-        Char('(');
+    void Time(Timestamp time) {
         Decimal(time.seconds, 10);
         Char('.');
         const int32_t micro = time.microseconds < 0        ? 0
                               : time.microseconds > 999999 ? 999999
                                                            : time.microseconds;
         Decimal(micro, 6);
+    }
+    void Identifier(uint32_t id, bool extended) {
+        if (extended)
+            Hex(id & CAN_EFF_MASK, 8);
+        else
+            Hex(id & CAN_SFF_MASK, 3);
+    }
+    void Head(Timestamp time, std::string_view name) {
+        Char('(');
+        Time(time);
         Char(')');
         Char(' ');
         Text(name);
         Char(' ');
     }
+    std::size_t Length() const { return static_cast<std::size_t>(at_ - begin_); }
     std::size_t End() {
         Char('\n');
-        return static_cast<std::size_t>(at_ - begin_);
+        return Length();
     }
 
 private:
@@ -85,15 +95,37 @@ ErrorFrame ErrorFrameOf(uint8_t Flags) {
     return e;
 }
 
+uint8_t FlagsOfErrorFrame(uint32_t canId, const uint8_t (&data)[8]) {
+    uint8_t flags = 0;
+    if (canId & CAN_ERR_ACK) flags |= FlagAck;
+    if (canId & CAN_ERR_PROT) {
+        if (data[2] & CAN_ERR_PROT_FORM) flags |= FlagForm;
+        if (data[2] & CAN_ERR_PROT_STUFF) flags |= FlagStuff;
+        if (data[3] == CAN_ERR_PROT_LOC_CRC_SEQ) flags |= FlagCrc;
+    }
+    return flags;
+}
+
+std::size_t FormatTime(std::span<char> out, Timestamp time) {
+    if (out.size() < MaxTimeLength) return 0;
+    LineWriter text(out.data());
+    text.Time(time);
+    return text.Length();
+}
+
+std::size_t FormatIdentifier(std::span<char> out, uint32_t Identifier, bool extended) {
+    if (out.size() < MaxIdentifierLength) return 0;
+    LineWriter text(out.data());
+    text.Identifier(Identifier, extended);
+    return text.Length();
+}
+
 std::size_t FormatCanFrame(std::span<char> out, Timestamp time, std::string_view name, uint32_t Identifier,
                            uint8_t Info, bool Remote, const uint8_t (&Data)[8]) {
     if (!Fits(out, name)) return 0;
     LineWriter line(out.data());
     line.Head(time, name);
-    if (Info & InfoExtendedFlag)
-        line.Hex(Identifier & CAN_EFF_MASK, 8);
-    else
-        line.Hex(Identifier & CAN_SFF_MASK, 3);
+    line.Identifier(Identifier, (Info & InfoExtendedFlag) != 0);
     line.Char('#');
     const unsigned length = (Info & 0x0F) > 8 ? 8u : Info & 0x0Fu;
     if (Remote) {
