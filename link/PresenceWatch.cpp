@@ -6,32 +6,24 @@
 
 std::atomic<bool> DevicePresent{false};
 
-void PresenceTick(PresenceView &view) {
-    using Action = PresenceView::Action;
+PresenceChange PresenceTick() {
     ShowLinkErrors.store(false);
     if (!DevicePresent.load()) {
         (void)CloseFTDevice();
-        if (OpenFTDevice() != FT_OK) return;
+        if (OpenFTDevice() != FT_OK) return PresenceChange::None;
         DevicePresent.store(true);
         AdapterClockSet.store(false);  // a newly plugged adapter counts from midnight again
-        view.SetPresenceTitle(TitlePresent);
-        view.SetActionEnabled(Action::PortConfigure, true);
-        view.SetActionEnabled(Action::SendFile, true);
-        view.SetActionEnabled(Action::ReceiveFile, true);
         (void)ResetFTDevice();
         (void)SetFTTimeouts(LinkTimeoutMs, LinkTimeoutMs);
         // Without this the receive event would stay tied to the handle the receive thread saw at its
         // start (none, or one lost since), and receiving would fall back to the 100 ms poll.
         RegisterRxEvent();
-        return;
+        return PresenceChange::Found;
     }
-    if (GetFTQueueStatus() == FT_OK) return;
+    if (GetFTQueueStatus() == FT_OK) return PresenceChange::None;
     DevicePresent.store(false);
     AdapterClockSet.store(false);
-    view.SetPresenceTitle(TitleLost);
-    view.SetActionEnabled(Action::SendFile, false);
-    view.SetActionEnabled(Action::ReceiveFile, false);
-    view.SetActionEnabled(Action::PortConfigure, false);
+    return PresenceChange::Lost;
 }
 
 const OpenProblem *OpenProblemNotice::After(bool present) {

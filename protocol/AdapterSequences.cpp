@@ -8,19 +8,26 @@ int BitRateRowFor(int kbps) {
     return -1;
 }
 
-int CanInitPayloadFor(const CanSetup &setup, PayloadBuffer &out) {
-    return CanInitPayload(TimingBytesForRow(setup.bitRateRow), setup.listening ? ModeListening : ModeNormal,
-                          setup.lowSpeed ? TransceiverLowSpeed : TransceiverHighSpeed, out);
+BusBytes BusBytesFor(const CanSetup &setup, CommandChannel &channel) {
+    if (setup.listening) {
+        DisableTransmitSequence(channel);
+        channel.Wait();
+    }
+    return {TimingBytesForRow(setup.bitRateRow), setup.listening ? ModeListening : ModeNormal,
+            setup.lowSpeed ? TransceiverLowSpeed : TransceiverHighSpeed};
 }
 
-int McInitPayloadFor(const CanSetup &setup, PayloadBuffer &out) {
-    return McInitPayload(EncodeId(setup.tag, false, setup.standard),
-                         EncodeId(setup.mask, false, setup.standard), setup.standard, out);
+FilterBytes FilterBytesFor(const CanSetup &setup) {
+    return {EncodeId(setup.tag, false, setup.standard), EncodeId(setup.mask, false, setup.standard),
+            setup.standard};
 }
+
+BusBytes SetupChannel::Bus() { return BusBytesFor(setup_, *this); }
+FilterBytes SetupChannel::Filter() { return FilterBytesFor(setup_); }
 
 // Each sequence builds into a buffer of its own, so that a second sequence run inside one of the waits
 // shares no payload with it.
-void InitializeSequence(const CanSetup &setup, CommandChannel &channel) {
+void InitializeSequence(CommandChannel &channel) {
     PayloadBuffer payload{};
     channel.Send(frame::AdaptorReady, payload, 0);
     channel.Wait();
@@ -30,15 +37,12 @@ void InitializeSequence(const CanSetup &setup, CommandChannel &channel) {
                  TimeInitPayload(now.hour, now.minute, now.second, now.millisecond, payload));
     channel.Wait();
 
-    // A listening controller may not send: every slot is stopped first.
-    if (setup.listening) {
-        DisableTransmitSequence(channel);
-        channel.Wait();
-    }
-    channel.Send(frame::CanInitialization, payload, CanInitPayloadFor(setup, payload));
+    const BusBytes bus = channel.Bus();
+    channel.Send(frame::CanInitialization, payload, CanInitPayload(bus.timing, bus.mode, bus.transceiver, payload));
     channel.Wait();
 
-    channel.Send(frame::McInitialization, payload, McInitPayloadFor(setup, payload));
+    const FilterBytes filter = channel.Filter();
+    channel.Send(frame::McInitialization, payload, McInitPayload(filter.tag, filter.mask, filter.standard, payload));
 }
 
 void DisableTransmitSequence(CommandChannel &channel) {

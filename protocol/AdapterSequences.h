@@ -1,10 +1,12 @@
-// The adapter's two command sequences, initialise and disable, from plain values: the same commands,
-// payloads and order as the window's Initialize and Abort buttons, for a program that has no window.
+// The adapter's command sequences, initialise and disable, for every program that drives an adapter: the
+// window's Initialize and Abort buttons run them, and so does brisklet-gateway.
 //
 // The caller supplies how a command goes out (Send: one frame per call), the wait between two commands
-// of a sequence (Wait: CommandSpacing, and whatever the caller does meanwhile) and the time of day
-// (Now: read when the time command is built, after the first wait). Nothing here tests whether the
-// adapter is present; the caller's Send decides what happens to a command while it is not.
+// of a sequence (Wait: CommandSpacing, and whatever the caller does meanwhile), the time of day (Now:
+// read when the time command is built, after the first wait), and what the CAN and filter commands say
+// (Bus, Filter: read the moment each command is built, as the window reads its controls then). Nothing
+// here tests whether the adapter is present; the caller's Send decides what happens to a command while it
+// is not.
 //
 // Initialise (InitializeSequence), with 250 kbit/s, normal mode, high-speed transceiver, tag and mask 7FF,
 // 11-bit identifiers, at 13:05:07.250:
@@ -50,6 +52,19 @@ struct TimeOfDay {
     int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
+// What the CAN Initialization command says: bit timing, mode, transceiver.
+struct BusBytes {
+    TimingBytes timing;
+    uint8_t mode = ModeNormal;
+    uint8_t transceiver = TransceiverHighSpeed;
+};
+
+// What the MC Initialization command says: tag and mask coded in the identifier form chosen.
+struct FilterBytes {
+    IdBytes tag, mask;
+    bool standard = true;
+};
+
 class CommandChannel {
 public:
     virtual ~CommandChannel() = default;
@@ -58,16 +73,32 @@ public:
     // The spacing between two commands of a sequence.
     virtual void Wait() = 0;
     virtual TimeOfDay Now() = 0;
+    // Asked just before the CAN command is built. Listen-only stops every slot first (BusBytesFor does).
+    virtual BusBytes Bus() = 0;
+    // Asked just before the filter command is built.
+    virtual FilterBytes Filter() = 0;
+};
+
+// A channel whose settings are fixed values (a program without a window).
+class SetupChannel : public CommandChannel {
+public:
+    explicit SetupChannel(const CanSetup &setup) : setup_(setup) {}
+    BusBytes Bus() override;
+    FilterBytes Filter() override;
+
+private:
+    CanSetup setup_;
 };
 
 // The row of BitTimingTable for a rate in kbit/s; -1 when the list has no such rate.
 int BitRateRowFor(int kbps);
 
-// The four payloads of the initialise sequence that do not depend on the clock, for checking.
-int CanInitPayloadFor(const CanSetup &setup, PayloadBuffer &out);
-int McInitPayloadFor(const CanSetup &setup, PayloadBuffer &out);
+// What the CAN command says for a setup's rate, mode and transceiver. A listening controller may not
+// send: for listen-only every transmit slot is stopped through `channel` first, and a wait follows.
+BusBytes BusBytesFor(const CanSetup &setup, CommandChannel &channel);
+FilterBytes FilterBytesFor(const CanSetup &setup);
 
-void InitializeSequence(const CanSetup &setup, CommandChannel &channel);
+void InitializeSequence(CommandChannel &channel);
 // OUT Disable for every transmit slot, back to back, without a wait.
 void DisableTransmitSequence(CommandChannel &channel);
 void DisableSequence(CommandChannel &channel);

@@ -4,7 +4,8 @@
 // link) and copy them into fixed rings; nothing about one is ever allocated.
 //
 //   FA F5 0B 13 00 0C 22 38 03 E7 24 60 00 00 02 11 22 ... 9F AF 5F  (a CAN frame report, 12:34:56.999)
-//     -> { kind Frame, id 0x123, extended false, remote false, dlc 2, data 11 22 00.., adapterMs 45296999 }
+//     -> { kind Frame, id 0x123, extended false, remote false, info 02, dlc 2, data 11 22 00..,
+//          adapterMs 45296999 }
 #pragma once
 
 #include <cstdint>
@@ -23,13 +24,17 @@ struct BusEvent {
     bool extended = false;     // 29-bit identifier (2.0B); else 11-bit (2.0A)
     bool remote = false;       // remote transmission request: no data on the wire
     bool transmitted = false;  // sent by this program (the mirror), not received
-    uint8_t dlc = 0;           // the length code as the adapter gave it, 0..15 (over 8 means 8 bytes)
+    uint8_t info = 0;          // Frame: the info byte as the adapter gave it (length, 0x10 for 29-bit, ...)
+    uint8_t dlc = 0;           // the length code: the info byte's bits 3..0 (over 8 means 8 bytes)
     uint8_t data[8]{};         // bytes past the length are 0
     uint8_t errorFlags = 0;    // BusError: 0x08 stuff, 0x04 CRC, 0x02 form, 0x01 ack
     uint8_t reportType = 0;    // CommandReport: the command's code
     uint32_t id = 0;           // masked to 11 or 29 bits
     int32_t adapterMs = -1;    // Frame: the adapter's time of day in ms; -1 where the report has none
     int64_t arrivalUs = 0;     // the PC's clock (microseconds since the epoch) when the read returned
+    // The adapter's clock was set by this program since the adapter was plugged in: adapterMs is then a
+    // time of day of the PC's clock (the log believes it; see LogClock).
+    bool adapterClockSet = false;
 
     // The number of data bytes the frame carries on the wire: 0 for a remote frame.
     int DataLength() const { return remote ? 0 : (dlc > 8 ? 8 : dlc); }

@@ -10,7 +10,8 @@ namespace {
 // MessIdent with a hint: only the first `dirty` bytes of Frame can be other than zero, and only those
 // are cleared past the new frame's end; on success `dirty` becomes the frame's length. Clearing the
 // whole slot for every frame cost more than the rest of the cutting.
-bool CutFrame(const uint8_t *Work, int N, int &Pos, int &CarryCount, FrameBuffer &Frame, std::size_t &dirty) {
+bool CutFrame(const uint8_t *Work, int N, int &Pos, int &CarryCount, FrameBuffer &Frame, std::size_t &dirty,
+              long *skipped = nullptr) {
     CarryCount = 0;
     int p = Pos;
     for (; p < N; ++p, ++CarryCount) {
@@ -20,6 +21,7 @@ bool CutFrame(const uint8_t *Work, int N, int &Pos, int &CarryCount, FrameBuffer
         std::memcpy(Frame, Work + p, size);
         if (dirty > size) std::memset(Frame + size, 0, dirty - size);
         dirty = size;
+        if (skipped) *skipped += p - Pos;
         Pos = p + static_cast<int>(size);
         CarryCount = 0;
         return true;
@@ -54,6 +56,7 @@ void Reassembly::SaveMessage(const uint8_t *Data, int Count) {
     if (CarryCount > CarryDropLimit) {
         keepFrom = UnfinishedFrameStart(CarryBuffer, CarryCount);
         CarryCount -= keepFrom;
+        SkippedBytes += keepFrom;
     }
 
     std::memcpy(work_, CarryBuffer + keepFrom, static_cast<std::size_t>(CarryCount));
@@ -69,7 +72,7 @@ void Reassembly::SaveMessage(const uint8_t *Data, int Count) {
         FrameBuffer scratch;
         FrameBuffer &slot = full ? scratch : FrameQueue[tail];
         std::size_t dirty = full ? FrameBufferSize : slotUsed_[tail];
-        if (!CutFrame(work_, n, pos, CarryCount, slot, dirty)) break;
+        if (!CutFrame(work_, n, pos, CarryCount, slot, dirty, &SkippedBytes)) break;
         if (full) {
             ++DroppedFrames;
         } else {
@@ -81,7 +84,10 @@ void Reassembly::SaveMessage(const uint8_t *Data, int Count) {
     // CarryCount now counts the bytes after the last frame. Of a tail beyond the buffer the next save's
     // 1000-byte rule keeps at most the last MaxFrame - 1 bytes anyway; keep the buffer's worth of its
     // last bytes and a count that still exceeds the limit.
-    if (CarryCount > static_cast<int>(CarryBufferSize)) CarryCount = static_cast<int>(CarryBufferSize);
+    if (CarryCount > static_cast<int>(CarryBufferSize)) {
+        SkippedBytes += CarryCount - static_cast<int>(CarryBufferSize);
+        CarryCount = static_cast<int>(CarryBufferSize);
+    }
     if (CarryCount > 0)
         std::memcpy(CarryBuffer, work_ + n - CarryCount, static_cast<std::size_t>(CarryCount));
 }
@@ -100,4 +106,5 @@ void Reassembly::Reset() {
     FrameQueueHead = 0;
     FrameQueueCount = 0;
     DroppedFrames = 0;
+    SkippedBytes = 0;
 }

@@ -65,6 +65,9 @@ struct Reassembly {
     // Frames a save could not queue because earlier frames were still waiting; stays 0 when every save
     // is followed by taking all frames.
     long DroppedFrames = 0;
+    // Bytes that were not part of any frame: stray bytes skipped before a frame, and a long tail's stray
+    // bytes dropped by the 1000-byte rule. Bytes still carried are not counted until they are judged.
+    long SkippedBytes = 0;
 
     // Joins the carried bytes (when more than 1000, only an unfinished frame's start at their end) with
     // Data[0..Count), queues every complete frame in stream order and carries the unfinished tail.

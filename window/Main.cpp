@@ -15,7 +15,6 @@
 #include "D2XXUnit.h"
 #include "MessageBoxes.h"
 #include "PresenceWatch.h"
-#include "TraceLog.h"
 
 TfrmMain *frmMain = nullptr;
 
@@ -38,7 +37,6 @@ TfrmMain::TfrmMain(const WindowOptions &options, QWidget *parent) : QMainWindow(
 
 TfrmMain::~TfrmMain() {
     StopReceiveThread();
-    DetachTraceLog();
     SetLinkErrorSink({});
     if (frmMain == this) frmMain = nullptr;
 }
@@ -137,7 +135,6 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         Timer1->stop();
         // The receive thread goes first, so that it makes no call on the handle closed below.
         StopReceiveThread();
-        DetachTraceLog();
         FormClose();
         // The link is closed now. A command sequence may still be waiting inside Delay when the window
         // closes; with the adapter marked absent its remaining commands send nothing, and neither they
@@ -145,20 +142,4 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         DevicePresent.store(false);
     }
     event->accept();
-}
-
-void TfrmMain::AttachTraceLog(std::unique_ptr<TraceLog> log) {
-    DetachTraceLog();
-    if (!log) return;
-    traceLog_ = std::move(log);
-    AddPumpConsumer(traceLog_.get());
-}
-
-// After the receive thread has stopped (or between two pumps: the gate is taken): what is buffered is
-// written and the file closed.
-void TfrmMain::DetachTraceLog() {
-    if (!traceLog_) return;
-    RemovePumpConsumer(traceLog_.get());
-    traceLog_->Close();
-    traceLog_.reset();
 }

@@ -11,7 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "PresenceWatch.h"  // OpenProblemNotice
+#include "AdapterSession.h"
+#include "BriskletVersion.h"
 #include "ReceivePump.h"  // PauseState
 
 class QAction;
@@ -28,7 +29,6 @@ class QTimer;
 class QToolButton;
 
 
-class TraceLog;
 
 struct WindowOptions {
     // Folder holding Brisklet.INI, with its trailing separator; empty: the executable's folder, or where
@@ -40,6 +40,11 @@ struct WindowOptions {
     // Where the window's lines for standard error go (the program prefixes them); empty: straight to stderr.
     std::function<void(const std::string &line)> SayOnStderr;
 };
+
+// The window's caption: at start, and as the presence watch finds or loses the adapter.
+constexpr const char *TitleStart = "Brisklet  V" BRISKLET_VERSION;
+constexpr const char *TitlePresent = "Brisklet  V" BRISKLET_VERSION "  -  Device Present";
+constexpr const char *TitleLost = "Brisklet  V" BRISKLET_VERSION "  -  No Device Present";
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -63,10 +68,9 @@ public:
     QString SettingsPath() const { return settingsPath_; }
 
     // ---- Presence watch ----
+    // One tick: the caption and actions follow what it found; a new reason the adapter cannot be opened
+    // is said on stderr and in the status line (a missing one only until it has been found once).
     void Timer1Timer();
-    // After a tick: when the adapter could not be opened and the reason is new, says it on stderr and in
-    // the status line. A missing adapter is said only until it has been found once.
-    void ReportOpenProblem();
 
     // ---- Receive thread and pump ----
     void ReceiveData();           // receive thread
@@ -74,9 +78,8 @@ public:
     // A status line raised on another thread, shown behind what that thread handed over before it.
     void QueueLinkErrorLine(const std::string &line, const std::string &hint = {});  // any thread
     uint64_t ReceivePasses() const;  // passes of this window's receive thread so far
-    // Every frame the window counts also goes to `log` (an open trace log), from the next pump on; the
-    // window keeps it and closes it after the receive thread has stopped.
-    void AttachTraceLog(std::unique_ptr<TraceLog> log);
+    // The window's connection to the adapter: a program adds its log or bus mirror here.
+    AdapterSession &Session() { return session_; }
 
     // ---- Command encoder ----
     bool CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]);
@@ -160,12 +163,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    class Channel;          // MainCommands.cpp: a command sequence's view of the window
+    class DisplayConsumer;  // MainReceive.cpp: what the receive path hands the window
+
     void BuildControls();  // MainLayout.cpp: every control, container, menu and action, placed and captioned
     void WireControls();   // Main.cpp: signals to handlers
     void StartReceiveThread();  // MainReceive.cpp: last step of window creation
     void ApplyWaitingChanges();  // MainReceive.cpp: what the display queue holds, now
     void StopReceiveThread();   // MainReceive.cpp: before the window goes away; safe to call twice
-    void DetachTraceLog();      // Main.cpp: safe to call twice
     void LoadSettings();        // MainSettings.cpp: steps 2..8 of start-up
     void SaveSettings();        // MainSettings.cpp: step 3 of closing, with the error box on failure
 
@@ -175,13 +180,13 @@ private:
     static QString ChooseSettingsPath(const QString &settingsDir, bool &ownFolder);
     static QString ExecutableFolder();
 
+    AdapterSession session_;
+    std::unique_ptr<DisplayConsumer> display_;
     QString settingsPath_;
     bool initializeOnFind_ = false;
     std::function<void(const std::string &line)> sayOnStderr_;
-    std::unique_ptr<TraceLog> traceLog_;
     bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
     bool settingsInConfigFolder_ = false;
-    OpenProblemNotice openProblems_;
     bool shown_ = false;
     bool closed_ = false;
 };

@@ -6,9 +6,8 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
-#include <chrono>
 
-#include "CommandWrite.h"
+#include "AdapterSequences.h"
 #include "Commands.h"
 #include "D2XXUnit.h"
 #include "Encoder.h"
@@ -18,11 +17,6 @@
 #include "unitMy.h"
 
 namespace {
-
-// The adapter needs this long to digest one command before the next of a sequence.
-constexpr std::chrono::milliseconds CommandSpacing{100};
-
-void WaitBetweenCommands() { Delay(static_cast<uint32_t>(CommandSpacing.count())); }
 
 bool Ticked(const QAbstractButton *b) { return b != nullptr && b->isChecked(); }
 
@@ -38,11 +32,39 @@ IdBytes ToIdBytes(int ID1, int ID2, int ID3, int ID4) {
 
 }  // namespace
 
+// The window's side of a command sequence: every command through CreateMessage, the waits dispatching
+// window events, and the settings read from the controls the moment each command is built.
+class TfrmMain::Channel final : public CommandChannel {
+public:
+    explicit Channel(TfrmMain &w) : w_(w) {}
+    void Send(uint8_t code, const PayloadBuffer &payload, int length) override { w_.CreateMessage(code, length, payload); }
+    void Wait() override { Delay(static_cast<uint32_t>(CommandSpacing.count())); }
+    TimeOfDay Now() override {
+        const QTime now = QTime::currentTime();
+        return {now.hour(), now.minute(), now.second(), now.msec()};
+    }
+    BusBytes Bus() override {
+        BusBytes bus;
+        w_.GetCANBTx(bus.timing.T1, bus.timing.T2, bus.timing.T3, bus.mode);
+        bus.transceiver = w_.DriverSpeed();
+        return bus;
+    }
+    FilterBytes Filter() override {
+        int t1 = 0, t2 = 0, t3 = 0, t4 = 0, m1 = 0, m2 = 0, m3 = 0, m4 = 0;
+        w_.CodeID(HexToInt(EditText(w_.editTag)), false, t1, t2, t3, t4);
+        w_.CodeID(HexToInt(EditText(w_.editMask)), false, m1, m2, m3, m4);
+        return {ToIdBytes(t1, t2, t3, t4), ToIdBytes(m1, m2, m3, m4), Ticked(w_.rb2_0A)};
+    }
+
+private:
+    TfrmMain &w_;
+};
+
 bool TfrmMain::CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]) {
     if (!DevicePresent.load()) return false;
     // No presence tick may probe or re-open the link in the middle of a frame.
     if (Timer1) Timer1->stop();
-    const bool whole = WriteCommand(static_cast<uint8_t>(Code & 0xFF), Payload, Len);
+    const bool whole = session_.WriteCommand(static_cast<uint8_t>(Code & 0xFF), Payload, Len);
     if (Timer1) Timer1->start();
     return whole;
 }
@@ -56,54 +78,28 @@ void TfrmMain::CodeID(uint32_t Identifier, bool Remote, int &ID1, int &ID2, int 
 }
 
 void TfrmMain::GetCANBTx(uint8_t &T1, uint8_t &T2, uint8_t &T3, uint8_t &Mode) {
-    const TimingBytes t = TimingBytesForRow(ComboSpeed ? ComboSpeed->currentIndex() : -1);
-    T1 = t.T1;
-    T2 = t.T2;
-    T3 = t.T3;
-    if (Ticked(ListeningCheckBox)) {
-        Mode = ModeListening;
-        // A listening controller may not send: every slot is stopped, and the transmit button with them.
-        DisableTransmit();
-        WaitBetweenCommands();
-        if (btnTransmit0) btnTransmit0->setEnabled(false);
-    } else {
-        Mode = ModeNormal;
-        if (btnTransmit0) btnTransmit0->setEnabled(true);
-    }
+    CanSetup setup;
+    setup.bitRateRow = ComboSpeed ? ComboSpeed->currentIndex() : -1;
+    setup.listening = Ticked(ListeningCheckBox);
+    // A listening controller may not send: every slot is stopped first, and the transmit button goes too.
+    Channel channel(*this);
+    const BusBytes bus = BusBytesFor(setup, channel);
+    T1 = bus.timing.T1;
+    T2 = bus.timing.T2;
+    T3 = bus.timing.T3;
+    Mode = bus.mode;
+    if (btnTransmit0) btnTransmit0->setEnabled(!setup.listening);
 }
 
 uint8_t TfrmMain::DriverSpeed() { return Ticked(HighSpeed) ? TransceiverHighSpeed : TransceiverLowSpeed; }
 
-// Each handler builds into a buffer of its own: a second sequence started inside one of the waits
-// interleaves its commands with ours without sharing any payload.
 void TfrmMain::InitCanClick() {
     if (!DevicePresent.load()) {
         ShowDeviceWarning();
         return;
     }
-    PayloadBuffer payload{};
-    CreateMessage(frame::AdaptorReady, 0, payload);
-    WaitBetweenCommands();
-
-    const QTime now = QTime::currentTime();
-    CreateMessage(frame::TimeInitialization,
-                  TimeInitPayload(now.hour(), now.minute(), now.second(), now.msec(), payload), payload);
-    WaitBetweenCommands();
-
-    uint8_t T1 = 0, T2 = 0, T3 = 0, Mode = 0;
-    GetCANBTx(T1, T2, T3, Mode);
-    const uint8_t transceiver = DriverSpeed();
-    CreateMessage(frame::CanInitialization, CanInitPayload({T1, T2, T3}, Mode, transceiver, payload),
-                  payload);
-    WaitBetweenCommands();
-
-    int t1 = 0, t2 = 0, t3 = 0, t4 = 0, m1 = 0, m2 = 0, m3 = 0, m4 = 0;
-    CodeID(HexToInt(EditText(editTag)), false, t1, t2, t3, t4);
-    CodeID(HexToInt(EditText(editMask)), false, m1, m2, m3, m4);
-    CreateMessage(
-        frame::McInitialization,
-        McInitPayload(ToIdBytes(t1, t2, t3, t4), ToIdBytes(m1, m2, m3, m4), Ticked(rb2_0A), payload),
-        payload);
+    Channel channel(*this);
+    InitializeSequence(channel);
     PauseState.store(0);
 }
 
@@ -123,14 +119,16 @@ void TfrmMain::DisableCanClick() {
         ShowDeviceWarning();
         return;
     }
-    DisableTransmit();
-    WaitBetweenCommands();
-    PayloadBuffer payload{};
-    CreateMessage(frame::McDisable, McDisablePayload(payload), payload);
-    WaitBetweenCommands();
-    CreateMessage(frame::CanDisable, 0, payload);
-    WaitBetweenCommands();
+    Channel channel(*this);
+    DisableSequence(channel);
     PauseState.store(0);
+}
+
+// Silent when absent: a sequence that lost the adapter during one of its waits must not raise a box.
+void TfrmMain::DisableTransmit() {
+    if (!DevicePresent.load()) return;
+    Channel channel(*this);
+    DisableTransmitSequence(channel);
 }
 
 void TfrmMain::btnClearClick() {

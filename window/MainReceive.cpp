@@ -24,7 +24,6 @@
 #include "MainDisplay.h"
 #include "PresenceWatch.h"
 #include "ReceivePump.h"
-#include "UnitThread.h"
 
 namespace {
 
@@ -125,10 +124,8 @@ private:
 
 DisplayQueue displayQueue;
 
-std::unique_ptr<TEventThread> receiveThread;  // window thread only
-TfrmMain *receiveThreadOwner = nullptr;       // the window its passes go to
-// The window whose records may still be shown; cleared when its thread stops so that a record still on
-// its way is dropped. Read on the window thread only.
+// The window whose records may be shown; cleared when its receiving stops, so that a record still on its
+// way is dropped. Read on the window thread only.
 TfrmMain *receivingWindow = nullptr;
 
 // Window thread.
@@ -186,48 +183,47 @@ void Deliver(TfrmMain &w, const WindowChanges &c) {
         Qt::QueuedConnection);
 }
 
-// What one pump means for the window. Counters are counted here, on the pump's thread; the labels
-// show them as they stand when the record is applied, which is at least what the pump counted.
-class WindowConsumer final : public PumpConsumer {
-public:
-    void Attach(TfrmMain *w) { window_ = w; }
+}  // namespace
 
-    void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
-                  const uint8_t (&Data)[8]) override {
-        changes_.frame = true;
-        changes_.hour = Hour;
-        changes_.minute = Minute;
-        changes_.second = Second;
-        changes_.millisecond = Millisecond;
-        changes_.identifier = Identifier;
-        changes_.info = Info;
-        std::memcpy(changes_.data, Data, sizeof Data);
-        MessageCount.fetch_add(1);
-        changes_.count = true;
-    }
-    void BusError(uint8_t Flags) override {
-        window_->CanErrorInc(Flags);
-        changes_.errors = true;
-    }
-    void CommandReport(uint8_t Type) override { changes_.status = Type; }
-    void EndOfPump() override {
-        if (changes_.Any()) Deliver(*window_, changes_);
-        changes_ = WindowChanges{};
+// What one read means for the window. Counters are counted here, on the pump's thread; the labels show
+// them as they stand when the record is applied, which is at least what the pump counted. Frames the
+// adapter sent for the bus mirror are not the window's to show.
+class TfrmMain::DisplayConsumer final : public BusConsumer {
+public:
+    explicit DisplayConsumer(TfrmMain &w) : w_(w) {}
+
+    void Take(std::span<const BusEvent> events) override {
+        WindowChanges changes;
+        for (const BusEvent &e : events) {
+            switch (e.kind) {
+                case BusEvent::Kind::Frame:
+                    if (e.transmitted) break;
+                    changes.frame = true;
+                    changes.hour = e.adapterMs / 3'600'000;
+                    changes.minute = e.adapterMs / 60'000 % 60;
+                    changes.second = e.adapterMs / 1000 % 60;
+                    changes.millisecond = e.adapterMs % 1000;
+                    changes.identifier = e.id;
+                    changes.info = e.info;
+                    std::memcpy(changes.data, e.data, sizeof e.data);
+                    MessageCount.fetch_add(1);
+                    changes.count = true;
+                    break;
+                case BusEvent::Kind::BusError:
+                    w_.CanErrorInc(e.errorFlags);
+                    changes.errors = true;
+                    break;
+                case BusEvent::Kind::CommandReport:
+                    changes.status = e.reportType;
+                    break;
+            }
+        }
+        if (changes.Any()) Deliver(w_, changes);
     }
 
 private:
-    TfrmMain *window_ = nullptr;
-    WindowChanges changes_;
+    TfrmMain &w_;
 };
-
-WindowConsumer windowConsumer;
-
-bool ReceivePassOf(void *window) {
-    (void)window;
-    return ReceivePass();
-}
-
-}  // namespace
 
 namespace {
 
@@ -256,32 +252,21 @@ void TfrmMain::ReceiveData() { (void)ReceivePass(); }
 
 // Ctrl+R on the window thread. Waits for a pass the receive thread may have under way (one read at
 // most), then pumps once, reading whatever has arrived up to the link buffer.
-void TfrmMain::FTReceiveFileExecute() {
-    auto hold = EnterPumpGate();
-    RunPump(LinkBufferSize);
-}
+void TfrmMain::FTReceiveFileExecute() { session_.PumpNow(); }
 
 void TfrmMain::StartReceiveThread() {
-    if (receiveThread) return;
-    ResetReceiveStream();  // an earlier window's tail is no part of this one's stream
+    if (session_.Receiving()) return;
     displayQueue.Clear();
-    windowConsumer.Attach(this);
-    AddPumpConsumer(&windowConsumer);
+    display_ = std::make_unique<DisplayConsumer>(*this);
+    session_.Add(*display_);
     receivingWindow = this;
-    receiveThreadOwner = this;
-    receiveThread = std::make_unique<TEventThread>(false, &ReceivePassOf, this);
+    session_.StartReceiving();
 }
 
 void TfrmMain::StopReceiveThread() {
     if (receivingWindow == this) receivingWindow = nullptr;
-    if (receiveThread && receiveThreadOwner == this) {
-        receiveThread->Stop();
-        receiveThread.reset();
-        receiveThreadOwner = nullptr;
-        RemovePumpConsumer(&windowConsumer);
-    }
+    session_.StopReceiving();
+    if (display_) session_.Remove(*display_);
 }
 
-uint64_t TfrmMain::ReceivePasses() const {
-    return receiveThread && receiveThreadOwner == this ? receiveThread->Passes() : 0;
-}
+uint64_t TfrmMain::ReceivePasses() const { return session_.Passes(); }

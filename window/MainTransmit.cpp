@@ -62,10 +62,4 @@ void TfrmMain::StopCanData(uint8_t Slot) {
     CreateMessage(frame::OutDisable, OutDisablePayload(Slot, payload), payload);
 }
 
-// Silent when absent: a sequence that lost the adapter during one of its waits must not raise eight boxes.
-void TfrmMain::DisableTransmit() {
-    if (!DevicePresent.load()) return;
-    for (int slot = 0; slot < NumTransmitSlots; ++slot) StopCanData(static_cast<uint8_t>(slot));
-}
-
 void TfrmMain::btnStop0Click() { StopCanData(0); }
