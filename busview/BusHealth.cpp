@@ -46,7 +46,8 @@ std::size_t FormatSummaryLine(std::span<char> out, const BusHealth &health) {
                 static_cast<long long>(health.load.errors), static_cast<unsigned long long>(d.Frames()));
     if (d.Frames() != 0 || d.bytesSkipped != 0)
         text.Printf(" (bad checksum %llu, queue full %llu, by a consumer %llu; %llu bytes skipped)",
-                    static_cast<unsigned long long>(d.badChecksum), static_cast<unsigned long long>(d.queueFull),
+                    static_cast<unsigned long long>(d.badChecksum),
+                    static_cast<unsigned long long>(d.queueFull),
                     static_cast<unsigned long long>(d.consumerDropped),
                     static_cast<unsigned long long>(d.bytesSkipped));
     return text.Size();

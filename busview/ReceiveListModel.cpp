@@ -68,7 +68,9 @@ int ReceiveListModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : ErrorKinds + frameRows_;
 }
 
-int ReceiveListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int ReceiveListModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 const FrameRow *ReceiveListModel::Frame(int row) const {
     const int k = row - ErrorKinds;
@@ -230,6 +232,7 @@ bool ReceiveListProxy::filterAcceptsRow(int sourceRow, const QModelIndex &) cons
 bool ReceiveListProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const {
     const int a = source_->Group(left.row()), b = source_->Group(right.row());
     // The groups, and the error rows among themselves, keep their order whichever way the column sorts.
-    if (a != b || a == 2) return (a == b ? left.row() < right.row() : a < b) == (sortOrder() == Qt::AscendingOrder);
+    if (a != b || a == 2)
+        return (a == b ? left.row() < right.row() : a < b) == (sortOrder() == Qt::AscendingOrder);
     return source_->Less(left.row(), right.row(), left.column());
 }

@@ -19,7 +19,17 @@ class ReceiveListModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { ColIdentifier, ColForm, ColLength, ColData, ColCount, ColCycle, ColJitter, ColSince, ColumnCount };
+    enum Column {
+        ColIdentifier,
+        ColForm,
+        ColLength,
+        ColData,
+        ColCount,
+        ColCycle,
+        ColJitter,
+        ColSince,
+        ColumnCount
+    };
     // The data column's per-byte highlight: quint64, byte i's brightness 0..255 in bits 8i..8i+7.
     static constexpr int ByteFadeRole = Qt::UserRole + 1;
 

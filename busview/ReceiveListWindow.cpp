@@ -36,7 +36,8 @@ class DataBytesDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
         QStyleOptionViewItem opt(option);
         initStyleOption(&opt, index);
         const QString text = opt.text;
@@ -49,8 +50,10 @@ public:
         const QFontMetrics metrics(opt.font);
         const int digit = metrics.horizontalAdvance(QLatin1Char('0'));
         const bool selected = opt.state & QStyle::State_Selected;
-        QColor pen = selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Text);
-        if (const QVariant fg = index.data(Qt::ForegroundRole); fg.isValid() && !selected) pen = fg.value<QColor>();
+        QColor pen =
+            selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Text);
+        if (const QVariant fg = index.data(Qt::ForegroundRole); fg.isValid() && !selected)
+            pen = fg.value<QColor>();
         painter->save();
         painter->setFont(opt.font);
         int x = area.left() + 2;
@@ -77,8 +80,8 @@ QLabel *Caption(const QString &text, QWidget *buddy) {
 
 }  // namespace
 
-ReceiveListWindow::ReceiveListWindow(ReceiveTable *table, const HealthSource *health, const QString &settingsPath,
-                                     QWidget *parent)
+ReceiveListWindow::ReceiveListWindow(ReceiveTable *table, const HealthSource *health,
+                                     const QString &settingsPath, QWidget *parent)
     : QWidget(parent, Qt::Window), table_(table), health_(health), settingsPath_(settingsPath) {
     setObjectName(QStringLiteral("ReceiveListWindow"));
     setWindowTitle(QStringLiteral("Receive list"));
@@ -104,9 +107,11 @@ void ReceiveListWindow::Build() {
         return widget;
     };
     editFilterId = named(new QLineEdit, "editFilterId", QStringLiteral("Identifier filter"));
-    editFilterId->setToolTip(QStringLiteral("Show the identifiers that match this one where the mask has ones [HEX]"));
+    editFilterId->setToolTip(
+        QStringLiteral("Show the identifiers that match this one where the mask has ones [HEX]"));
     editFilterMask = named(new QLineEdit, "editFilterMask", QStringLiteral("Identifier mask"));
-    editFilterMask->setToolTip(QStringLiteral("The identifier bits that must match; 0 shows every frame [HEX]"));
+    editFilterMask->setToolTip(
+        QStringLiteral("The identifier bits that must match; 0 shows every frame [HEX]"));
     for (QLineEdit *edit : {editFilterId, editFilterMask}) {
         edit->setText(QStringLiteral("0"));
         edit->setMaximumWidth(110);
@@ -119,7 +124,8 @@ void ReceiveListWindow::Build() {
     btnClear = named(new QPushButton(QStringLiteral("C&lear")), "btnClear", QStringLiteral("Clear"));
     btnClear->setToolTip(QStringLiteral("Forget every row and count, and the load peak"));
     connect(btnClear, &QPushButton::clicked, this, &ReceiveListWindow::ClearList);
-    btnCopy = named(new QPushButton(QStringLiteral("&Copy")), "btnCopy", QStringLiteral("Copy as candump lines"));
+    btnCopy =
+        named(new QPushButton(QStringLiteral("&Copy")), "btnCopy", QStringLiteral("Copy as candump lines"));
     btnCopy->setToolTip(QStringLiteral("Copy the selected rows' last frames as candump log lines (Ctrl+C)"));
     connect(btnCopy, &QPushButton::clicked, this, &ReceiveListWindow::CopySelection);
 
@@ -146,9 +152,10 @@ void ReceiveListWindow::Build() {
     lblRates = named(new QLabel, "lblRates", QStringLiteral("Frame and error rates"));
     lblDrops = named(new QLabel, "lblDrops", QStringLiteral("Lost by the receive path"));
     lblDrops->setWordWrap(true);  // a narrow window wraps it rather than hiding a count
-    lblDrops->setToolTip(QStringLiteral(
-        "Frames with a wrong checksum, frames lost to a full queue, frames a consumer (log, mirror) could not "
-        "keep up with, and bytes skipped as not part of a frame, since the program started"));
+    lblDrops->setToolTip(
+        QStringLiteral("Frames with a wrong checksum, frames lost to a full queue, frames a consumer (log, "
+                       "mirror) could not "
+                       "keep up with, and bytes skipped as not part of a frame, since the program started"));
 
     auto *controls = new QHBoxLayout;
     controls->addWidget(Caption(QStringLiteral("&ID [Hex]"), editFilterId));
@@ -158,8 +165,10 @@ void ReceiveListWindow::Build() {
     controls->addStretch();
     for (QPushButton *button : {btnPause, btnClear, btnCopy}) controls->addWidget(button);
     // Wide enough for the longest figures, so that the line does not shift as they change.
-    lblLoad->setMinimumWidth(lblLoad->fontMetrics().horizontalAdvance(QStringLiteral("Load 100.0 % (peak 100.0 %)")));
-    lblRates->setMinimumWidth(lblRates->fontMetrics().horizontalAdvance(QStringLiteral("00000 frames/s, 00000 errors/s")));
+    lblLoad->setMinimumWidth(
+        lblLoad->fontMetrics().horizontalAdvance(QStringLiteral("Load 100.0 % (peak 100.0 %)")));
+    lblRates->setMinimumWidth(
+        lblRates->fontMetrics().horizontalAdvance(QStringLiteral("00000 frames/s, 00000 errors/s")));
     auto *health = new QHBoxLayout;
     health->setSpacing(24);
     health->addWidget(lblLoad);
@@ -243,12 +252,14 @@ void ReceiveListWindow::ClearList() {
 }
 
 void ReceiveListWindow::FilterEdited() {
-    proxy->SetFilter(HexToInt(editFilterId->text().toStdString()), HexToInt(editFilterMask->text().toStdString()));
+    proxy->SetFilter(HexToInt(editFilterId->text().toStdString()),
+                     HexToInt(editFilterMask->text().toStdString()));
 }
 
 void ReceiveListWindow::CopySelection() {
     QModelIndexList rows = view->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end(), [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
     QString text;
     char line[candump::MaxLineLength];
     for (const QModelIndex &row : rows) {
@@ -266,13 +277,16 @@ void ReceiveListWindow::ShowHealth(const LoadFigures &load) {
         health.drops = health_->Drops();
     }
     char loadText[32], peakText[32];
-    const QString loadShown = QString::fromLatin1(loadText, static_cast<qsizetype>(FormatLoad(loadText, health)));
-    const QString peakShown = QString::fromLatin1(peakText, static_cast<qsizetype>(FormatPeak(peakText, health)));
+    const QString loadShown =
+        QString::fromLatin1(loadText, static_cast<qsizetype>(FormatLoad(loadText, health)));
+    const QString peakShown =
+        QString::fromLatin1(peakText, static_cast<qsizetype>(FormatPeak(peakText, health)));
     if (health.bitRate.IsKnown()) {
         lblLoad->setText(QStringLiteral("Load %1 (peak %2)").arg(loadShown, peakShown));
-        lblLoad->setToolTip(QStringLiteral("Bus load over the last second at %1 kbit/s, from each frame's exact "
-                                           "length on the wire; the peak since the list was cleared")
-                                .arg(health.bitRate.bitsPerSecond / 1000));
+        lblLoad->setToolTip(
+            QStringLiteral("Bus load over the last second at %1 kbit/s, from each frame's exact "
+                           "length on the wire; the peak since the list was cleared")
+                .arg(health.bitRate.bitsPerSecond / 1000));
     } else {
         lblLoad->setText(QStringLiteral("Load ?"));
         lblLoad->setToolTip(QStringLiteral("The bus load needs the bit rate: %1")
@@ -281,9 +295,10 @@ void ReceiveListWindow::ShowHealth(const LoadFigures &load) {
     lblLoad->setAccessibleDescription(lblLoad->toolTip());
     lblRates->setText(QStringLiteral("%1 frames/s, %2 errors/s").arg(load.frames).arg(load.errors));
     const ReceiveDrops &d = health.drops;
-    lblDrops->setText(QStringLiteral("Lost: %1 bad checksum, %2 queue full, %3 by a consumer, %4 bytes skipped")
-                          .arg(d.badChecksum)
-                          .arg(d.queueFull)
-                          .arg(d.consumerDropped)
-                          .arg(d.bytesSkipped));
+    lblDrops->setText(
+        QStringLiteral("Lost: %1 bad checksum, %2 queue full, %3 by a consumer, %4 bytes skipped")
+            .arg(d.badChecksum)
+            .arg(d.queueFull)
+            .arg(d.consumerDropped)
+            .arg(d.bytesSkipped));
 }

@@ -58,8 +58,10 @@ void ReceiveTable::Add(std::span<const BusEvent> batch) {
     // The wire lengths (the costly part) are worked out before taking the lock.
     int16_t bits[AddChunk];
     for (std::size_t start = 0; start < batch.size(); start += AddChunk) {
-        const std::span<const BusEvent> chunk = batch.subspan(start, std::min(AddChunk, batch.size() - start));
-        for (std::size_t i = 0; i < chunk.size(); ++i) bits[i] = static_cast<int16_t>(FrameBitsOnWire(chunk[i]));
+        const std::span<const BusEvent> chunk =
+            batch.subspan(start, std::min(AddChunk, batch.size() - start));
+        for (std::size_t i = 0; i < chunk.size(); ++i)
+            bits[i] = static_cast<int16_t>(FrameBitsOnWire(chunk[i]));
         const std::lock_guard lock(mutex_);
         for (std::size_t i = 0; i < chunk.size(); ++i) {
             if (chunk[i].kind == BusEvent::Kind::Frame)
@@ -130,7 +132,9 @@ void ReceiveTable::AddError(const BusEvent &event) {
     const struct {
         uint8_t bit;
         ErrorKind kind;
-    } kinds[] = {{StuffBit, ErrorKind::Stuff}, {CrcBit, ErrorKind::Crc}, {FormBit, ErrorKind::Form},
+    } kinds[] = {{StuffBit, ErrorKind::Stuff},
+                 {CrcBit, ErrorKind::Crc},
+                 {FormBit, ErrorKind::Form},
                  {AckBit, ErrorKind::Ack}};
     bool named = false;
     auto count = [&](ErrorKind kind) {
@@ -207,8 +211,9 @@ CycleStats CycleOf(const FrameRow &row) {
 
 bool IsStale(const FrameRow &row, int64_t nowUs) {
     const CycleStats cycle = CycleOf(row);
-    const int64_t limit =
-        cycle.known ? std::max<int64_t>(StaleFloorUs, static_cast<int64_t>(3000 * cycle.meanMs)) : StaleUnknownCycleUs;
+    const int64_t limit = cycle.known
+                              ? std::max<int64_t>(StaleFloorUs, static_cast<int64_t>(3000 * cycle.meanMs))
+                              : StaleUnknownCycleUs;
     return nowUs - row.lastArrivalUs > limit;
 }
 

@@ -64,7 +64,8 @@ void FrameLine(Lines &lines, const FrameRow &row, int64_t nowUs, bool terminal) 
         lines.Append(" ");
     }
     TextOut tail(cell);
-    tail.Printf("%8llu  %8s  %10s  %6s", static_cast<unsigned long long>(row.count), cycleText, jitter, since);
+    tail.Printf("%8llu  %8s  %10s  %6s", static_cast<unsigned long long>(row.count), cycleText, jitter,
+                since);
     lines.Append(tail.View());
     if (stale) lines.Code(Normal);
     lines.End();
@@ -72,8 +73,8 @@ void FrameLine(Lines &lines, const FrameRow &row, int64_t nowUs, bool terminal) 
 
 }  // namespace
 
-void RenderTextTable(const ReceiveSnapshot &snapshot, const BusHealth &health, const TextTableOptions &options,
-                     std::string &out) {
+void RenderTextTable(const ReceiveSnapshot &snapshot, const BusHealth &health,
+                     const TextTableOptions &options, std::string &out) {
     out.clear();
     Lines lines(out, options.terminal);
     lines.Code(Home);
@@ -87,7 +88,8 @@ void RenderTextTable(const ReceiveSnapshot &snapshot, const BusHealth &health, c
     const std::span<const FrameRow> rows = snapshot.Rows();
     std::vector<uint32_t> order(rows.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return SortKey(rows[a]) < SortKey(rows[b]); });
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t a, uint32_t b) { return SortKey(rows[a]) < SortKey(rows[b]); });
     int budget = options.maxRows > 0 ? options.maxRows : INT32_MAX;
     for (uint32_t i : order) {
         if (budget-- <= 0) break;

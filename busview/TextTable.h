@@ -24,7 +24,7 @@ struct TextTableOptions {
 };
 
 // Replaces the contents of `out` (its capacity is kept from one refresh to the next).
-void RenderTextTable(const ReceiveSnapshot &snapshot, const BusHealth &health, const TextTableOptions &options,
-                     std::string &out);
+void RenderTextTable(const ReceiveSnapshot &snapshot, const BusHealth &health,
+                     const TextTableOptions &options, std::string &out);
 
 }  // namespace busview

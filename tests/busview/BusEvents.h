@@ -8,8 +8,8 @@
 #include "BusHealth.h"
 
 // A data frame; `remote` frames take `dlc` as given and carry no bytes.
-inline BusEvent FrameEvent(uint32_t id, std::initializer_list<uint8_t> data, int32_t adapterMs, int64_t arrivalUs,
-                           bool extended = false, bool remote = false, int dlc = -1) {
+inline BusEvent FrameEvent(uint32_t id, std::initializer_list<uint8_t> data, int32_t adapterMs,
+                           int64_t arrivalUs, bool extended = false, bool remote = false, int dlc = -1) {
     BusEvent e;
     e.id = id;
     e.extended = extended;

@@ -33,10 +33,10 @@ void FeedBus(ReceiveTable &table, int64_t now) {
         int periodMs, frames, jitterMs;
         int64_t lastSeenAgoUs;
     } ids[] = {
-        {0x0C1, false, false, 10, 120, 0, 0},       {0x120, false, false, 20, 60, 1, 10'000},
-        {0x123, false, false, 100, 12, 2, 40'000},  {0x2B6, false, false, 50, 24, 0, 450'000},
-        {0x3E8, false, false, 200, 6, 3, 150'000},  {0x7FF, false, true, 1000, 3, 0, 600'000},
-        {0x555, false, false, 100, 4, 0, 5'000'000}, {0x123, true, false, 500, 3, 1, 200'000},
+        {0x0C1, false, false, 10, 120, 0, 0},          {0x120, false, false, 20, 60, 1, 10'000},
+        {0x123, false, false, 100, 12, 2, 40'000},     {0x2B6, false, false, 50, 24, 0, 450'000},
+        {0x3E8, false, false, 200, 6, 3, 150'000},     {0x7FF, false, true, 1000, 3, 0, 600'000},
+        {0x555, false, false, 100, 4, 0, 5'000'000},   {0x123, true, false, 500, 3, 1, 200'000},
         {0x18FEF100, true, false, 100, 12, 0, 80'000},
     };
     std::vector<BusEvent> bus;
@@ -45,7 +45,8 @@ void FeedBus(ReceiveTable &table, int64_t now) {
             const uint8_t tick = static_cast<uint8_t>(k), slow = static_cast<uint8_t>(0x40 + k / 4);
             const int64_t at = now - s.lastSeenAgoUs - int64_t{s.frames - 1 - k} * s.periodMs * 1000;
             const int32_t ms = 36'000'000 + k * s.periodMs + (k % 2 ? s.jitterMs : 0);
-            bus.push_back(FrameEvent(s.id, {tick, 0x22, slow, 0x44, 0x55, 0x66, 0x77, static_cast<uint8_t>(s.id)},
+            bus.push_back(FrameEvent(s.id,
+                                     {tick, 0x22, slow, 0x44, 0x55, 0x66, 0x77, static_cast<uint8_t>(s.id)},
                                      ms, at, s.extended, s.remote, 8));
         }
     for (uint8_t flags : {0x08, 0x08, 0x01}) bus.push_back(ErrorEvent(flags, now - 300'000));
@@ -61,7 +62,8 @@ protected:
     }
     QStringList Column(int column) const {
         QStringList texts;
-        for (int row = 0; row < w->proxy->rowCount(); ++row) texts << w->proxy->index(row, column).data().toString();
+        for (int row = 0; row < w->proxy->rowCount(); ++row)
+            texts << w->proxy->index(row, column).data().toString();
         return texts;
     }
     void ClickHeader(int column) {
@@ -90,15 +92,15 @@ TEST_F(ListWindow, SortFilterCopyPauseAndClearByHand) {
     EXPECT_EQ(Column(ReceiveListModel::ColIdentifier),
               QStringList({"000000C1", "00000120", "00000123", "00000123", "000002B6", "000003E8", "00000555",
                            "000007FF", "18FEF100", "stuff error", "ack error"}));
-    EXPECT_EQ(w->proxy->index(2, ReceiveListModel::ColCycle).data().toString(), "100.2");  // 100 ms, +-2 ms jitter
-    EXPECT_EQ(w->proxy->index(2, ReceiveListModel::ColJitter).data().toString(), "98 / 102");
+    EXPECT_EQ(Column(ReceiveListModel::ColJitter).mid(2, 2), QStringList({"98 / 102", "499 / 501"}));
     EXPECT_EQ(w->lblLoad->text(), "Load ?");
-    EXPECT_EQ(w->lblLoad->toolTip(), "The bus load needs the bit rate: no Initialize since the adapter was plugged in");
+    EXPECT_EQ(w->lblLoad->toolTip(),
+              "The bus load needs the bit rate: no Initialize since the adapter was plugged in");
     EXPECT_EQ(w->lblDrops->text(), "Lost: 0 bad checksum, 0 queue full, 0 by a consumer, 0 bytes skipped");
     health.rate = {BitRateState::Known, 500'000};
     w->RefreshNow();
-    EXPECT_TRUE(QRegularExpression("^Load \\d+\\.\\d % \\(peak \\d+\\.\\d %\\)$").match(w->lblLoad->text()).hasMatch())
-        << w->lblLoad->text().toStdString();
+    EXPECT_TRUE(
+        w->lblLoad->text().contains(QRegularExpression("^Load \\d+\\.\\d % \\(peak \\d+\\.\\d %\\)$")));
     EXPECT_TRUE(w->grab().save(QStringLiteral(BRISKLET_ARTIFACTS "/receive-list.png")));
 
     // Sorting: a header click sorts by that column ascending, a second click turns it round; the error rows
@@ -141,25 +143,24 @@ TEST_F(ListWindow, SortFilterCopyPauseAndClearByHand) {
     ClickRow(1);
     ClickRow(4, Qt::ControlModifier);
     const QRegularExpression lines(
-        "^\\(\\d{10}\\.\\d{6}\\) brisklet0 120#3B224E4455667720\n\\(\\d{10}\\.\\d{6}\\) brisklet0 2B6#17224544556677B6\n$");
-    QGuiApplication::clipboard()->clear();
-    QTest::mouseClick(w->btnCopy, Qt::LeftButton);
-    EXPECT_TRUE(lines.match(QGuiApplication::clipboard()->text()).hasMatch())
-        << QGuiApplication::clipboard()->text().toStdString();
-    QGuiApplication::clipboard()->clear();
-    QTest::keyClick(w->view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_TRUE(lines.match(QGuiApplication::clipboard()->text()).hasMatch())
-        << QGuiApplication::clipboard()->text().toStdString();
+        "^\\(\\d{10}\\.\\d{6}\\) brisklet0 120#3B224E4455667720\n\\(\\d{10}\\.\\d{6}\\) brisklet0 "
+        "2B6#17224544556677B6\n$");
+    for (bool byKey : {false, true}) {
+        QGuiApplication::clipboard()->clear();
+        byKey ? QTest::keyClick(w->view, Qt::Key_C, Qt::ControlModifier)
+              : QTest::mouseClick(w->btnCopy, Qt::LeftButton);
+        EXPECT_TRUE(lines.match(QGuiApplication::clipboard()->text()).hasMatch()) << byKey;
+    }
 
     // Pause freezes the rows while the table counts on; going on shows the frames it counted meanwhile.
     QTest::mouseClick(w->btnPause, Qt::LeftButton);
     ASSERT_TRUE(w->Paused());
-    const QString before = w->proxy->index(0, ReceiveListModel::ColCount).data().toString();
+    const QStringList before = Column(ReceiveListModel::ColCount);
     FeedBus(table, ReceiveTable::NowUs());
     w->RefreshNow();
-    EXPECT_EQ(w->proxy->index(0, ReceiveListModel::ColCount).data().toString(), before);
+    EXPECT_EQ(Column(ReceiveListModel::ColCount), before);
     QTest::mouseClick(w->btnPause, Qt::LeftButton);
-    EXPECT_EQ(w->proxy->index(0, ReceiveListModel::ColCount).data().toString().toInt(), 2 * before.toInt());
+    EXPECT_EQ(Column(ReceiveListModel::ColCount).first().toInt(), 2 * before.first().toInt());
 
     QTest::mouseClick(w->btnClear, Qt::LeftButton);
     EXPECT_EQ(w->proxy->rowCount(), 0);
@@ -184,8 +185,9 @@ TEST_F(ListWindow, NamesForScreenReadersAndSizesKeptAcrossAReopen) {
         EXPECT_EQ(found->text(QAccessible::Name), cell.name);
         EXPECT_EQ(found->text(QAccessible::Description), cell.description);
     }
-    for (QWidget *control : std::initializer_list<QWidget *>{w->editFilterId, w->editFilterMask, w->btnPause,
-                                                             w->btnClear, w->btnCopy, w->lblLoad, w->lblDrops})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{w->editFilterId, w->editFilterMask, w->btnPause, w->btnClear,
+                                          w->btnCopy, w->lblLoad, w->lblDrops})
         EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
 
     w->resize(900, 520);
