@@ -6,8 +6,9 @@
 //    (the list window's timer, the gateway's once-a-second line) has the PC's clock, not the adapter's;
 //  - bus error reports carry no adapter stamp, and the adapter's time of day is only as right as the last
 //    Initialize that set it;
-//  - a read returns at most 10 ms after its first byte arrived, so arrival times blur a second's edges by
-//    about 1 %; the adapter's stamps are kept for what needs the millisecond (cycle times).
+//  - a frame is stamped with the time of the read that brought it (reads follow each other within 10 ms
+//    while bytes keep coming), which blurs only the edges of a second; the adapter's stamps are kept for
+//    what needs the millisecond (cycle times).
 // The second is counted in 100 ms buckets and read as the ten whole buckets before the one the clock is
 // in: the figures lag the bus by up to 100 ms and step every 100 ms. A clock that steps back (the PC's
 // time was set) counts on into the newest bucket; one that jumps ahead by more than a second starts over.

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -27,7 +29,7 @@ namespace {
 
 const QString SizeKey = QStringLiteral("ReceiveList/Size");
 const QString HeaderKey = QStringLiteral("ReceiveList/Columns");
-constexpr QSize DefaultSize{820, 480};
+constexpr QSize DefaultSize{860, 480};
 // Colour of a byte that has just changed; it fades to nothing over FadeUs.
 constexpr QRgb ChangedByte = qRgb(255, 176, 0);
 
@@ -170,7 +172,7 @@ void ReceiveListWindow::Build() {
     lblRates->setMinimumWidth(
         lblRates->fontMetrics().horizontalAdvance(QStringLiteral("00000 frames/s, 00000 errors/s")));
     auto *health = new QHBoxLayout;
-    health->setSpacing(24);
+    health->setSpacing(18);
     health->addWidget(lblLoad);
     health->addWidget(lblRates);
     health->addWidget(lblDrops, 1);
@@ -191,6 +193,7 @@ void ReceiveListWindow::RestoreSettings() {
 }
 
 void ReceiveListWindow::SaveSettings() const {
+    QDir().mkpath(QFileInfo(settingsPath_).absolutePath());  // a first run: ~/.config/brisklet may not exist
     QSettings settings(settingsPath_, QSettings::IniFormat);
     settings.setValue(SizeKey, size());
     settings.setValue(HeaderKey, view->horizontalHeader()->saveState());

@@ -2,7 +2,8 @@
 // bus health line at its foot.
 //
 // It reads a ReceiveTable that the receive path fills (see ReceiveTable.h for the threads) and asks a
-// HealthSource for the bit rate and what the receive path dropped; it owns neither. Every RefreshInterval
+// HealthSource for the bit rate and what the receive path dropped (may be null: load "?", drops 0); it
+// owns neither, and both outlive it. Every RefreshInterval
 // while it is shown it takes the table's changes into its model (paused: only the health line moves on,
 // the rows stay as they were while the table goes on counting). Its size and column widths live in a
 // settings file of its own (DefaultSettingsPath), read when it is made and written when it closes.

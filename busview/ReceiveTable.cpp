@@ -147,7 +147,7 @@ void ReceiveTable::AddError(const BusEvent &event) {
             count(k.kind);
             named = true;
         }
-    if (!named) count(ErrorKind::Unspecified);
+    if (!named) count(ErrorKind::NoFlag);
     t.meter.AddError(event.arrivalUs);
 }
 

@@ -36,8 +36,8 @@ constexpr int OtherRow = StandardRows + ExtendedRows;
 constexpr int RowCapacity = OtherRow + 1;
 constexpr int PeriodHistory = 16;  // the cycle time is the mean of this many periods
 
-// The adapter's bus error flags, one row each; Unspecified counts reports that name none of them.
-enum class ErrorKind : uint8_t { Stuff, Crc, Form, Ack, Unspecified };
+// The adapter's bus error flags, one row each; NoFlag counts reports that name none of them.
+enum class ErrorKind : uint8_t { Stuff, Crc, Form, Ack, NoFlag };
 constexpr int ErrorKinds = 5;
 
 struct FrameRow {

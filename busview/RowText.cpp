@@ -61,7 +61,7 @@ const char *ErrorKindText(ErrorKind kind) {
         case ErrorKind::Crc: return "CRC error";
         case ErrorKind::Form: return "form error";
         case ErrorKind::Ack: return "ack error";
-        case ErrorKind::Unspecified: break;
+        case ErrorKind::NoFlag: break;
     }
     return "bus error without a kind";
 }
