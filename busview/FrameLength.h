@@ -16,10 +16,9 @@
 // `canframelen`, handed a remote frame with a length, also counts data bytes the wire does not carry).
 //
 // Worked by hand (the figures the tests check):
-//   11-bit 0x555, 8 bytes 0x55: SOF..data is 0 10101010101 000 1000 01010101 x8, 83 bits in which no run
-//     is longer than 4 (RTR, IDE, r0 and the DLC's low three zeros meet the first data bit's 0 as 000 1 000
-//     0); the CRC comes to 0x1B04 = 001101100000100: after the last data bit (1) its run of five zeros
-//     takes one stuff bit. 98 + 1 + 13 = 112.
+//   11-bit 0x555, 8 bytes 0x55: SOF..data is 0 10101010101 000 1000 01010101 x8, 83 bits whose longest run
+//     is four zeros (the DLC's low three and the first data bit); the CRC comes to 0x1B04 =
+//     001101100000100, whose run of five zeros takes one stuff bit. 98 + 1 + 13 = 112.
 //   11-bit 0, 8 bytes 0x00: SOF, identifier, RTR, IDE and r0 are fifteen zeros: 3 stuff bits (each a 1, the
 //     last one followed by the DLC's 1); then the DLC's 000, 64 data zeros and the CRC 0x145B =
 //     001010001011011 begin with 3 + 64 + 2 = 69 zeros: 13 stuff bits; the rest of the CRC has no run of

@@ -23,7 +23,7 @@ const char *const Hints[ReceiveListModel::ColumnCount] = {
     "The last frame's data length",
     "The last frame's data bytes; a byte that changed is highlighted and fades over a second",
     "Frames received since the list was cleared",
-    "Mean period of the last 16 frames, from the adapter's own time stamps",
+    "Mean of the last 16 periods, from the adapter's own time stamps",
     "The shortest and the longest of those periods: the cycle time's jitter",
     "Seconds since the frame was last received; grey when not seen for 3 cycle times"};
 
@@ -231,8 +231,10 @@ bool ReceiveListProxy::filterAcceptsRow(int sourceRow, const QModelIndex &) cons
 
 bool ReceiveListProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const {
     const int a = source_->Group(left.row()), b = source_->Group(right.row());
-    // The groups, and the error rows among themselves, keep their order whichever way the column sorts.
-    if (a != b || a == 2)
-        return (a == b ? left.row() < right.row() : a < b) == (sortOrder() == Qt::AscendingOrder);
+    // The groups, and the error rows among themselves, keep their order whichever way the column sorts
+    // (a descending sort asks lessThan(right, left)).
+    const bool ascending = sortOrder() == Qt::AscendingOrder;
+    if (a != b) return ascending ? a < b : a > b;
+    if (a == 2) return ascending ? left.row() < right.row() : left.row() > right.row();
     return source_->Less(left.row(), right.row(), left.column());
 }

@@ -154,10 +154,9 @@ void ReceiveListWindow::Build() {
     lblRates = named(new QLabel, "lblRates", QStringLiteral("Frame and error rates"));
     lblDrops = named(new QLabel, "lblDrops", QStringLiteral("Lost by the receive path"));
     lblDrops->setWordWrap(true);  // a narrow window wraps it rather than hiding a count
-    lblDrops->setToolTip(
-        QStringLiteral("Frames with a wrong checksum, frames lost to a full queue, frames a consumer (log, "
-                       "mirror) could not "
-                       "keep up with, and bytes skipped as not part of a frame, since the program started"));
+    lblDrops->setToolTip(QStringLiteral(
+        "Since the program started: frames with a wrong checksum, frames lost to a full queue, frames a "
+        "consumer (log, mirror) could not keep up with, and bytes skipped as not part of a frame"));
 
     auto *controls = new QHBoxLayout;
     controls->addWidget(Caption(QStringLiteral("&ID [Hex]"), editFilterId));
