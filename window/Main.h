@@ -167,7 +167,7 @@ private:
     QString settingsPath_;
     bool initializeOnFind_ = false;
     std::unique_ptr<TraceLog> traceLog_;
-    bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
+    bool settingsLeftAlone_ = false;  // too large or not a regular file: neither read nor rewritten
     bool settingsInConfigFolder_ = false;
     std::string shownProblem_;  // the open problem said last; empty: none, or the adapter is present
     bool everPresent_ = false;

@@ -96,14 +96,14 @@ TEST(SettingsSize, AFileOverOneMebibyteIsNeitherReadNorRewritten) {
     text += std::string(SettingsFileLimit - text.size() - 1, 'x') + "\n";
     ASSERT_EQ(text.size(), SettingsFileLimit);
     Spit(folder.Ini(), text);
-    bool tooLarge = true;
-    EXPECT_EQ(ReadSettingsFile(folder.Ini(), "/x/", &tooLarge).Speed, 3);  // exactly the limit: read
-    EXPECT_FALSE(tooLarge);
+    std::string leftAlone = "?";
+    EXPECT_EQ(ReadSettingsFile(folder.Ini(), "/x/", &leftAlone).Speed, 3);  // exactly the limit: read
+    EXPECT_EQ(leftAlone, "");
 
     text.insert(text.size() - 1, "y");  // one byte more
     Spit(folder.Ini(), text);
-    EXPECT_EQ(ReadSettingsFile(folder.Ini(), "/x/", &tooLarge), DefaultSettings("/x/"));
-    EXPECT_TRUE(tooLarge);
+    EXPECT_EQ(ReadSettingsFile(folder.Ini(), "/x/", &leftAlone), DefaultSettings("/x/"));
+    EXPECT_EQ(leftAlone, "larger than 1 MiB");
     std::string error;
     EXPECT_FALSE(WriteSettingsFile(folder.Ini(), Mine(), error));
     EXPECT_EQ(error,
