@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "D2XXUnit.h"
+#include "LinkBackend.h"
 #include "Encoder.h"
 #include "PresenceWatch.h"
 #include "ReceivePump.h"
@@ -181,6 +182,7 @@ void Gateway::Tick() {
         auto hold = EnterPumpGate();
         PresenceTick(view);
     }
+    ReportOpenProblem();
     switch (view.change) {
         case Presence::Change::None: return;
         case Presence::Change::Found:
@@ -194,6 +196,16 @@ void Gateway::Tick() {
             initCut_ = true;  // what is left of an initialisation is not for the adapter found next
             return;
     }
+}
+
+// A node that is there but must not be opened (a FIFO, a plain file, another user's terminal) is said once
+// for each new reason; "nothing there" is what the missing "adapter found" already says.
+void Gateway::ReportOpenProblem() {
+    const OpenProblem problem = DevicePresent.load() ? OpenProblem{} : LinkOpenProblem();
+    const std::string text = problem.absent ? std::string() : problem.text;
+    if (text == shownProblem_) return;
+    shownProblem_ = text;
+    if (!text.empty()) status_.Post(text);
 }
 
 void Gateway::RunSequences() {

@@ -48,6 +48,7 @@ private:
     class Reports;
 
     void Tick();
+    void ReportOpenProblem();
     void RunSequences();
     void OnSignal();
     void AttachConsumers();
@@ -66,6 +67,7 @@ private:
     QTimer presenceTimer_;
     std::unique_ptr<QSocketNotifier> signalNotifier_;
     bool started_ = false;
+    std::string shownProblem_;  // the link's last refusal said on standard error
 
     // The sequence runner's state (main thread only).
     bool running_ = false;

@@ -64,6 +64,8 @@ public:
     void SendStatusTo(int fd) {
         process_.setChildProcessModifier([fd] { ::dup2(fd, STDERR_FILENO); });
     }
+    // Standard output goes to the file at `path` instead of being gathered.
+    void SendOutputTo(const QString &path) { process_.setStandardOutputFile(path); }
     qint64 Pid() const { return process_.processId(); }
 
     const QStringList &Status() { return (Collect(), errLines_); }

@@ -297,13 +297,14 @@ TEST(GatewayTraceFile, AppendsWholeLinesUnderTheGivenName) {
 // A trace that cannot be written (a full disk): one status line, and the gateway goes on with the adapter.
 TEST(GatewayTraceFile, WriteErrorIsReportedOnceAndTheRestGoesOn) {
     GatewayProcess gateway;
-    ASSERT_TRUE(gateway.Start({"--link=sim", "--traffic=frames=200", "--log=/dev/full"}));
+    gateway.SendOutputTo("/dev/full");  // the trace on standard output
+    ASSERT_TRUE(gateway.Start({"--link=sim", "--traffic=frames=200"}));
     ASSERT_TRUE(gateway.WaitForStatus("  MC Initialization")) << gateway.StatusText().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gateway.StatusText().contains("/dev/full"); }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gateway.StatusText().contains("No space left"); }, 5000))
         << gateway.StatusText().toStdString();
     EXPECT_EQ(gateway.Terminate(), 0) << gateway.StatusText().toStdString();
     const QStringList lines = gateway.Status();
-    EXPECT_EQ(lines.filter("/dev/full").size(), 1) << gateway.StatusText().toStdString();
+    EXPECT_EQ(lines.filter("No space left").size(), 1) << gateway.StatusText().toStdString();
     EXPECT_TRUE(lines.contains("  MC Disable")) << gateway.StatusText().toStdString();
 }
 
@@ -314,7 +315,7 @@ TEST(GatewayStatusLines, ReaderGoneStillStopsCleanly) {
     ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
     GatewayProcess gateway;
     gateway.SendStatusTo(pipeFds[1]);
-    ASSERT_TRUE(gateway.Start({"--link=sim", "--log=/dev/null"}));
+    ASSERT_TRUE(gateway.Start({"--link=sim"}));
     ::close(pipeFds[1]);
     // Read until the initialisation is answered, then hang up the reading end.
     QByteArray seen;
