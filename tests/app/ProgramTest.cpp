@@ -2,12 +2,14 @@
 // window opens, Qt's own options reaching Qt, and a window on the emulator closed by SIGTERM as a desktop
 // session closes it, writing its settings.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 
 #include "BriskletBuild.h"
@@ -106,6 +108,39 @@ TEST(Programs, WindowOnTheEmulatorClosesOnSigtermAndKeepsItsSettings) {
     const QByteArray text = settings.readAll();
     EXPECT_TRUE(text.contains("[CAN]")) << text.toStdString();
     EXPECT_TRUE(text.contains("Speed=5")) << text.toStdString();
+}
+
+// FIFOs as the trace log, the settings file and the link's node: each is refused in one line on stderr and
+// never waited on, and the window runs on without them until SIGTERM closes it. The settings file is left
+// as it is.
+TEST(Programs, WindowRefusesFifosInOneLineEachAndRunsOn) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.filePath("brisklet"), log = dir.filePath("log"), ini = dir.filePath("Brisklet.INI");
+    ASSERT_TRUE(QFile::copy(BRISKLET_PATH, program));
+    for (const QString &fifo : {log, ini}) ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QStringList lines{"brisklet: trace log " + log + " not opened: it is a FIFO, not a regular file",
+                            "brisklet: " + ini + " is a FIFO, not a regular file: not read, and not rewritten at close",
+                            "brisklet: " + log + " is not a serial terminal; not opened"};
+    QProcess p;
+    p.setProcessEnvironment(WithoutDisplay());
+    p.start(program, {"-platform", "offscreen", "--log=" + log, "--link=serial:" + log});
+    QByteArray err;
+    auto said = [&](const QString &line) { return QString::fromLocal8Bit(err).split('\n').count(line); };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            err += p.readAllStandardError();
+            return std::all_of(lines.begin(), lines.end(), said);
+        },
+        ExitWaitMs))
+        << err.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(ExitWaitMs));
+    EXPECT_EQ(p.exitCode(), 0);
+    err += p.readAllStandardError();
+    for (const QString &line : lines) EXPECT_EQ(said(line), 1) << err.toStdString();
+    struct stat st {};
+    EXPECT_TRUE(::stat(ini.toLocal8Bit().constData(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 }  // namespace

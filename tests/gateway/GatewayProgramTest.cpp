@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -332,6 +333,33 @@ TEST(GatewayStatusLines, ReaderGoneStillStopsCleanly) {
     ASSERT_TRUE(seen.contains("  MC Initialization\n")) << seen.toStdString();
     // The disable sequence's reports are status lines with nobody to read them.
     EXPECT_EQ(gateway.Terminate(), 0);
+}
+
+// A FIFO for any of its paths is refused in one line and never waited on (the open would wait for a reader
+// with the stop signals held): the gateway ends at once, or runs on without the node and stops on SIGTERM.
+TEST(GatewayPaths, AFifoIsRefusedInOneLineAndNeverWaitedOn) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const struct {
+        QStringList args;
+        int exitCode;
+        QString line;
+    } rows[] = {
+        {{"--link=sim", "--log=" + fifo}, 1,
+         "brisklet-gateway: trace log " + fifo + " not opened: it is a FIFO, not a regular file"},
+        {{"--link=sim", "--settings=" + fifo}, 2, "brisklet-gateway: --settings=" + fifo + ": a FIFO, not a regular file"},
+        {{"--link=serial:" + fifo}, 0, fifo + " is not a serial terminal; not opened"},
+    };
+    for (const auto &row : rows) {
+        GatewayProcess gateway;
+        ASSERT_TRUE(gateway.Start(row.args));
+        if (row.exitCode == 0) {
+            ASSERT_TRUE(gateway.WaitForStatus(row.line)) << gateway.StatusText().toStdString();
+        }
+        EXPECT_EQ(row.exitCode == 0 ? gateway.Terminate() : gateway.Finish(), row.exitCode);
+        EXPECT_EQ(gateway.Status(), QStringList{row.line});
+    }
 }
 
 TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
