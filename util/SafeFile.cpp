@@ -81,7 +81,7 @@ void UniqueFd::Reset(int fd) {
 }
 
 std::string NotARegularFile(mode_t mode) {
-    const char *kind = S_ISFIFO(mode)  ? "a FIFO"
+    const char *kind = S_ISFIFO(mode)   ? "a FIFO"
                        : S_ISSOCK(mode) ? "a socket"
                        : S_ISCHR(mode)  ? "a character device"
                        : S_ISBLK(mode)  ? "a block device"
@@ -165,7 +165,8 @@ int OpenOutputFile(const std::string &path, std::string &why) {
             why = ErrorText(error);
             return -1;
         }
-        struct stat opened {}, folder {};
+        struct stat opened {};
+        struct stat folder {};
         if (::fstat(fd.Get(), &opened) != 0 || ::fstat(place.folder.Get(), &folder) != 0) {
             why = ErrorText(errno);
             return -1;

@@ -64,7 +64,7 @@ std::string NotARegularFile(mode_t mode);
 // Where the file of a path is, or will be made: its folder, opened, and its name there.
 struct SafePlace {
     UniqueFd folder;
-    std::string name;            // one element, no slash
+    std::string name;  // one element, no slash
     bool exists = false;
     struct stat st {};           // the file's own status (not a link's) when it exists
     bool privateFolder = false;  // the folder is this user's and no one else may write into it

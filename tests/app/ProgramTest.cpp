@@ -116,12 +116,14 @@ TEST(Programs, WindowOnTheEmulatorClosesOnSigtermAndKeepsItsSettings) {
 TEST(Programs, WindowRefusesFifosInOneLineEachAndRunsOn) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString program = dir.filePath("brisklet"), log = dir.filePath("log"), ini = dir.filePath("Brisklet.INI");
+    const QString program = dir.filePath("brisklet"), log = dir.filePath("log"),
+                  ini = dir.filePath("Brisklet.INI");
     ASSERT_TRUE(QFile::copy(BRISKLET_PATH, program));
     for (const QString &fifo : {log, ini}) ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    const QStringList lines{"brisklet: trace log " + log + " not opened: it is a FIFO, not a regular file",
-                            "brisklet: " + ini + " is a FIFO, not a regular file: not read, and not rewritten at close",
-                            "brisklet: " + log + " is not a serial terminal; not opened"};
+    const QStringList lines{
+        "brisklet: trace log " + log + " not opened: it is a FIFO, not a regular file",
+        "brisklet: " + ini + " is a FIFO, not a regular file: not read, and not rewritten at close",
+        "brisklet: " + log + " is not a serial terminal; not opened"};
     QProcess p;
     p.setProcessEnvironment(WithoutDisplay());
     p.start(program, {"-platform", "offscreen", "--log=" + log, "--link=serial:" + log});

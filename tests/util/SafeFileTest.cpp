@@ -1,17 +1,15 @@
-// A program's own output file on a shared machine: each row sets a scene up (as root where it takes another
-// user, 4242), then opens the file as root and as uid 1000 with the row's umask, and writes a line.
+// A program's own output file on a shared machine: each row sets a scene up in a folder of the acting user
+// (as root where it takes another user, 4242), then opens the file as root and as uid 1000 with the row's
+// umask, and writes a line into it.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <vector>
 
 #include "SafeFile.h"
@@ -19,37 +17,57 @@
 namespace {
 
 constexpr uid_t Other = 4242;
+// What is at "f" in the folder: one of these, or a FIFO, socket or folder by its S_IF* type.
+constexpr mode_t Nothing = 0, OwnFile = 1, OthersFile = 2, OthersLink = 3, OwnHardLink = 4;
 
-void Own(const std::string &path, uid_t owner, mode_t mode) {
-    EXPECT_EQ(::lchown(path.c_str(), owner, owner) | (mode ? ::chmod(path.c_str(), mode) : 0), 0) << path;
-}
+struct Row {
+    const char *name;
+    mode_t folderMode;
+    mode_t what;
+    mode_t umask;
+    const char *outcome;   // "644 8": the file's mode and size once the line went in; else the refusal
+    const char *at = "f";  // in the folder, unless absolute
+};
+
 void File(const std::string &path, uid_t owner, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    EXPECT_EQ(::write(fd, "old\n", 4), 4);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, mode);
+    EXPECT_TRUE(::write(fd, "old\n", 4) == 4 && ::fchown(fd, owner, gid_t(-1)) == 0 &&
+                ::fchmod(fd, mode) == 0);
     ::close(fd);
-    Own(path, owner, mode);
-}
-void Link(const std::string &to, const std::string &at, uid_t owner) {
-    EXPECT_EQ(::symlink(to.c_str(), at.c_str()), 0);
-    Own(at, owner, 0);
 }
 
-// The file's mode and size once a line went in, or the refusal. In a child, so that it can be another user.
+void Build(mode_t what, const std::string &dir, uid_t me) {
+    const std::string f = dir + "/f", victim = dir + "/../victim";
+    switch (what) {
+        case Nothing: break;
+        case OwnFile: File(f, me, 0640); break;
+        case OthersFile: File(f, Other, 0666); break;
+        case OthersLink:
+            File(victim, me, 0600), ::symlink(victim.c_str(), f.c_str()),
+                ::lchown(f.c_str(), Other, gid_t(-1));
+            break;
+        case OwnHardLink: File(victim, me, 0600), ::link(victim.c_str(), f.c_str()); break;
+        case S_IFDIR: ::mkdir(f.c_str(), 0777); break;
+        default: ::mknod(f.c_str(), what | 0666, 0);  // a FIFO or a socket
+    }
+}
+
+// What OpenAs reports, from a child that can become another user.
 std::string OpenAs(uid_t user, const std::string &path, mode_t mask) {
     int out[2];
     if (::pipe(out) != 0) return "pipe";
     if (::fork() == 0) {
-        std::string why;
-        if (user != ::geteuid() && (::setgroups(0, nullptr) != 0 || ::setresgid(user, user, user) != 0 ||
-                                    ::setresuid(user, user, user) != 0))
-            why = "cannot become " + std::to_string(user);
-        ::umask(mask);
-        const int fd = why.empty() ? OpenOutputFile(path, why) : -1;
-        struct stat st {};
-        char opened[32];
-        if (fd >= 0 && ::write(fd, "new\n", 4) == 4 && ::fstat(fd, &st) == 0)
-            why.assign(opened, std::snprintf(opened, sizeof opened, "%o %lld", st.st_mode & 07777,
-                                             static_cast<long long>(st.st_size)));
+        std::string why = "cannot become " + std::to_string(user);
+        if (user == ::geteuid() || (::setgroups(0, nullptr) == 0 && ::setresgid(user, user, user) == 0 &&
+                                    ::setresuid(user, user, user) == 0)) {
+            ::umask(mask);
+            const int fd = OpenOutputFile(path, why);
+            struct stat st {};
+            char opened[32];
+            if (fd >= 0 && ::write(fd, "new\n", 4) == 4 && ::fstat(fd, &st) == 0)
+                why.assign(opened, std::snprintf(opened, sizeof opened, "%o %lld", st.st_mode & 07777,
+                                                 static_cast<long long>(st.st_size)));
+        }
         _exit(::write(out[1], why.data(), why.size()) < 0);
     }
     ::close(out[1]);
@@ -60,30 +78,21 @@ std::string OpenAs(uid_t user, const std::string &path, mode_t mask) {
     return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
-struct Row {
-    const char *name;
-    std::function<void(const std::string &dir, uid_t me)> scene;
-    const char *at;  // in the row's folder, unless absolute
-    mode_t umask;
-    const char *outcome;  // "644 8": mode and size after the line went in; else the refusal
-    bool other = false;   // the scene needs another user
-};
-
 class SafeOutput : public ::testing::TestWithParam<Row> {};
 
 TEST_P(SafeOutput, OpenedOnlyWhereNoOtherUserCanSwapOrReadIt) {
     const Row &row = GetParam();
-    std::vector<uid_t> users{::geteuid()};
-    if (::geteuid() == 0) users.push_back(1000);
-    if (::geteuid() != 0 && row.other) GTEST_SKIP() << "needs root to play another user (chown to 4242)";
-    for (uid_t me : users) {
+    const bool root = ::geteuid() == 0;
+    if (!root && (row.what == OthersFile || row.what == OthersLink))
+        GTEST_SKIP() << "needs root to play another user (chown to 4242)";
+    for (uid_t me : root ? std::vector<uid_t>{0, 1000} : std::vector<uid_t>{::geteuid()}) {
         SCOPED_TRACE("as uid " + std::to_string(me));
         QTemporaryDir top;
-        ::chmod(top.path().toLocal8Bit().constData(), 0755);
         const std::string dir = top.path().toStdString() + "/d";
-        ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
-        Own(dir, me, 0755);
-        row.scene(dir, me);
+        ASSERT_TRUE(::chmod(top.path().toLocal8Bit().constData(), 0755) == 0 &&
+                    ::mkdir(dir.c_str(), 0) == 0 && ::chown(dir.c_str(), me, gid_t(-1)) == 0 &&
+                    ::chmod(dir.c_str(), row.folderMode) == 0);
+        Build(row.what, dir, me);
         EXPECT_EQ(OpenAs(me, row.at[0] == '/' ? row.at : dir + "/" + row.at, row.umask), row.outcome);
     }
 }
@@ -92,51 +101,20 @@ const char *const Shared = "it belongs to another user, in a folder other users 
 
 INSTANTIATE_TEST_SUITE_P(
     SharedMachine, SafeOutput,
-    ::testing::Values(
-        Row{"OwnFileIsAppendedTo", [](auto &d, uid_t me) { File(d + "/f", me, 0640); }, "f", 022, "640 8"},
-        Row{"NewFileUmask022", [](auto &, uid_t) {}, "f", 022, "644 4"},
-        Row{"NewFileUmask077", [](auto &, uid_t) {}, "f", 077, "600 4"},
-        Row{"NewFileInStickyFolder", [](auto &d, uid_t) { ::chmod(d.c_str(), 01777); }, "f", 022, "600 4"},
-        Row{"OwnLinkToOwnFile",
-            [](auto &d, uid_t me) { File(d + "/real", me, 0644), Link("real", d + "/f", me); }, "f", 022,
-            "644 8"},
-        Row{"LinkIn0777Folder",
-            [](auto &d, uid_t me) {
-                ::chmod(d.c_str(), 0777);
-                File(d + "/../victim", me, 0600), Link("../victim", d + "/f", Other);
-            },
-            "f", 022, "other users may write into its folder", true},
-        Row{"LinkIn1777Folder",
-            [](auto &d, uid_t me) {
-                ::chmod(d.c_str(), 01777);
-                File(d + "/../victim", me, 0600), Link("../victim", d + "/f", Other);
-            },
-            "f", 022, Shared, true},
-        Row{"OthersFileInStickyFolder",
-            [](auto &d, uid_t) { ::chmod(d.c_str(), 01777), File(d + "/f", Other, 0666); }, "f", 022, Shared,
-            true},
-        Row{"HardLinkInStickyFolder",
-            [](auto &d, uid_t me) {
-                ::chmod(d.c_str(), 01777);
-                File(d + "/../victim", me, 0600);
-                EXPECT_EQ(::link((d + "/../victim").c_str(), (d + "/f").c_str()), 0);
-            },
-            "f", 022, "it has another name (a hard link), in a folder other users may write into"},
-        Row{"Fifo", [](auto &d, uid_t) { ::mkfifo((d + "/f").c_str(), 0666); }, "f", 022,
-            "it is a FIFO, not a regular file"},
-        Row{"Socket",
-            [](auto &d, uid_t) {
-                sockaddr_un address{};
-                address.sun_family = AF_UNIX;
-                std::strncpy(address.sun_path, (d + "/f").c_str(), sizeof address.sun_path - 1);
-                const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-                ::close(s);
-            },
-            "f", 022, "it is a socket, not a regular file"},
-        Row{"Directory", [](auto &d, uid_t) { ::mkdir((d + "/f").c_str(), 0777); }, "f", 022,
-            "it is a directory, not a regular file"},
-        Row{"DevNull", [](auto &, uid_t) {}, "/dev/null", 022, "it is a character device, not a regular file"}),
+    ::testing::Values(Row{"OwnFileIsAppendedTo", 0755, OwnFile, 022, "640 8"},
+                      Row{"NewFileUmask022", 0755, Nothing, 022, "644 4"},
+                      Row{"NewFileUmask077", 0755, Nothing, 077, "600 4"},
+                      Row{"NewFileInStickyFolder", 01777, Nothing, 022, "600 4"},
+                      Row{"LinkIn0777Folder", 0777, OthersLink, 022, "other users may write into its folder"},
+                      Row{"LinkIn1777Folder", 01777, OthersLink, 022, Shared},
+                      Row{"OthersFileInStickyFolder", 01777, OthersFile, 022, Shared},
+                      Row{"HardLinkInStickyFolder", 01777, OwnHardLink, 022,
+                          "it has another name (a hard link), in a folder other users may write into"},
+                      Row{"Fifo", 0755, S_IFIFO, 022, "it is a FIFO, not a regular file"},
+                      Row{"Socket", 0755, S_IFSOCK, 022, "it is a socket, not a regular file"},
+                      Row{"Directory", 0755, S_IFDIR, 022, "it is a directory, not a regular file"},
+                      Row{"DevNull", 0755, Nothing, 022, "it is a character device, not a regular file",
+                          "/dev/null"}),
     [](const ::testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
 
 }  // namespace
