@@ -28,6 +28,7 @@ int main(int argc, char **argv) {
     // Taken by sigwait() on the main thread, so the clean-up (the symbolic link above all) runs as
     // ordinary code.
     const sigset_t stopSignals = EndOfRunSignals();
+    IgnoreWriteSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any thread exists, so all inherit it
 
     // Qt's CAN bus plugins need an application object; the bus device runs on a thread of its own, so

@@ -71,9 +71,10 @@ int main(int argc, char **argv) {
     // are written. Read from a signalfd on the window thread: one that comes early waits until the window
     // is there to close.
     const sigset_t closeSignals = EndOfRunSignals();
+    IgnoreWriteSignals();
     pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);  // before any thread exists, so all inherit it
 
-    std::string why;
+    std::string why, logProblem;
     std::unique_ptr<TraceLog> trace;
     if (!options.log.empty()) {
         TraceLogOptions traceOptions;
@@ -85,9 +86,11 @@ int main(int argc, char **argv) {
             if (frmMain) frmMain->QueueLinkErrorLine(brief, message);
         };
         trace = std::make_unique<TraceLog>(traceOptions);
-        if (!trace->Open(options.log, why)) {
-            std::fprintf(stderr, "brisklet: --log=%s: %s\n", options.log.c_str(), why.c_str());
-            return 2;
+        // A log that may not or cannot be opened (another user's link, a FIFO): the window goes on without
+        // one, and says why.
+        if (!trace->Open(options.log, logProblem)) {
+            std::fprintf(stderr, "brisklet: %s\n", logProblem.c_str());
+            trace.reset();
         }
     }
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
@@ -167,6 +170,7 @@ int main(int argc, char **argv) {
     } else {
         pthread_sigmask(SIG_UNBLOCK, &closeSignals, nullptr);  // the signals then end the program as usual
     }
+    if (!logProblem.empty()) window.ErrorMessages(QString::fromStdString(logProblem));
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
     const int rc = app.exec();
     lines.Drain();

@@ -9,6 +9,7 @@
 
 #include "CommandWrite.h"
 #include "D2XXUnit.h"
+#include "LinkBackend.h"
 #include "Encoder.h"
 #include "PresenceWatch.h"
 #include "ReceivePump.h"

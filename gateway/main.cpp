@@ -20,9 +20,9 @@ int main(int argc, char **argv) {
     // for the event loop, which disables the adapter as ordinary code.
     const sigset_t stopSignals = EndOfRunSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // A reader of standard output or standard error that goes away must not end the run before the
-    // adapter is disabled: the write fails instead (and the trace log reports it once).
-    std::signal(SIGPIPE, SIG_IGN);
+    // A reader of standard output that goes away must not end the run before the adapter is disabled: the
+    // write fails instead, and the trace log reports it once.
+    IgnoreWriteSignals();
 
     QCoreApplication app(argc, argv);
     GatewayOptions options;

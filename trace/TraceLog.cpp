@@ -11,6 +11,8 @@
 #include <system_error>
 #include <utility>
 
+#include "SafeFile.h"
+
 namespace {
 
 // Signals a failed write raises on top of its error: SIGPIPE when a pipe's reader is gone, SIGXFSZ past
@@ -70,10 +72,10 @@ TraceLog::~TraceLog() { Close(); }
 bool TraceLog::Open(const std::string &path, std::string &why) {
     if (path == "-") return OpenDescriptor(STDOUT_FILENO, false, "standard output", why);
     if (!NameValid(why)) return false;
-    // 0666 less the umask (0644 under the usual 022), as the shell's `>>` creates files.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    std::string reason;
+    const int fd = OpenOutputFile(path, reason);
     if (fd < 0) {
-        why = "trace log " + path + ": " + std::error_code(errno, std::generic_category()).message();
+        why = "trace log " + path + " not opened: " + reason;
         return false;
     }
     return OpenDescriptor(fd, true, path, why);

@@ -179,7 +179,7 @@ private:
     bool initializeOnFind_ = false;
     std::function<void(const std::string &line)> sayOnStderr_;
     std::unique_ptr<TraceLog> traceLog_;
-    bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
+    bool settingsLeftAlone_ = false;  // too large or not a regular file: neither read nor rewritten
     bool settingsInConfigFolder_ = false;
     OpenProblemNotice openProblems_;
     bool shown_ = false;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -358,8 +359,9 @@ TEST(GatewayTraceFile, AWriteErrorDisablesTheAdapterAndEndsTheRun) {
 TEST(GatewayLink, SaysWhyItCannotOpenAndWaitsOnlyWhereThatHelps) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString plain = dir.filePath("plain");
+    const QString plain = dir.filePath("plain"), fifo = dir.filePath("fifo");
     QFile(plain).open(QIODevice::WriteOnly);
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);  // never opened: that would wait for a writer
     struct Row {
         QString path;
         const char *says;
@@ -368,6 +370,7 @@ TEST(GatewayLink, SaysWhyItCannotOpenAndWaitsOnlyWhereThatHelps) {
     for (const Row &row : {Row{dir.filePath("ttyUSB9"), "does not exist", true},
                            Row{dir.path(), "is not a serial terminal", false},
                            Row{plain, "is not a serial terminal", false},
+                           Row{fifo, "is not a serial terminal", false},
                            Row{QStringLiteral("/dev/null"), "is not a serial terminal", false}}) {
         GatewayProcess gateway;
         ASSERT_TRUE(gateway.Start({"--link=serial:" + row.path}));
@@ -385,7 +388,7 @@ TEST(GatewayStatusLines, ReaderGoneStillStopsCleanly) {
     ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
     GatewayProcess gateway;
     gateway.SendStatusTo(pipeFds[1]);
-    ASSERT_TRUE(gateway.Start({"--link=sim", "--log=/dev/null"}));
+    ASSERT_TRUE(gateway.Start({"--link=sim"}));
     ::close(pipeFds[1]);
     // Read until the initialisation is answered, then hang up the reading end.
     QByteArray seen;
@@ -418,9 +421,11 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString log = dir.filePath("never.log");
+    const QString log = dir.filePath("never.log"), fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);  // never waited on
     for (const QStringList &args : {QStringList{"--link=sim", "--log=" + log, "--bitrate", "300"},
-                                    QStringList{"--link=sim", "--log=" + log, "--tag=xyz"}}) {
+                                    QStringList{"--link=sim", "--log=" + log, "--tag=xyz"},
+                                    QStringList{"--link=sim", "--log=" + log, "--settings=" + fifo}}) {
         GatewayProcess bad;
         ASSERT_TRUE(bad.Start(args));
         EXPECT_EQ(bad.Finish(), 2);
@@ -430,8 +435,8 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
         EXPECT_FALSE(QFile::exists(log)) << "a bad option must not start anything";
     }
 
-    // A link that cannot be set up, and a trace file that cannot be opened: said in one line, and
-    // nothing runs.
+    // A link that cannot be set up, and a trace file that cannot or must not be opened (a FIFO): said in one
+    // line, and nothing runs.
     GatewayProcess noLibrary;
     ASSERT_TRUE(noLibrary.Start({"--link=d2xx:" + dir.filePath("libftd2xx.so"), "--log=" + log}));
     EXPECT_EQ(noLibrary.Finish(), 1);
@@ -439,11 +444,13 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
     EXPECT_TRUE(noLibrary.Status().first().contains("libftd2xx.so")) << noLibrary.StatusText().toStdString();
     EXPECT_FALSE(QFile::exists(log));
 
-    GatewayProcess unopened;
-    ASSERT_TRUE(unopened.Start({"--link=sim", "--log=" + dir.filePath("no/such/folder/x.log")}));
-    EXPECT_EQ(unopened.Finish(), 1);
-    ASSERT_EQ(unopened.Status().size(), 1) << unopened.StatusText().toStdString();
-    EXPECT_TRUE(unopened.Status().first().contains("x.log")) << unopened.StatusText().toStdString();
+    for (const QString &path : {dir.filePath("no/such/folder/x.log"), fifo}) {
+        GatewayProcess unopened;
+        ASSERT_TRUE(unopened.Start({"--link=sim", "--log=" + path}));
+        EXPECT_EQ(unopened.Finish(), 1);
+        ASSERT_EQ(unopened.Status().size(), 1) << unopened.StatusText().toStdString();
+        EXPECT_TRUE(unopened.Status().first().contains(path)) << unopened.StatusText().toStdString();
+    }
 }
 
 }  // namespace
