@@ -57,8 +57,10 @@ struct Parser {
     QCommandLineOption bus{"bus",
                            "Mirror the adapter onto a Qt SerialBus bus (socketcan:vcan0, virtualcan:can0): "
                            "frames it receives go onto the bus, frames other nodes write are sent by the "
-                           "adapter on slot 7. Not with --link=sim.",
+                           "adapter on slot 7. Not with --link=sim. virtualcan is open to every local "
+                           "user; socketcan on a vcan or real interface is not.",
                            "PLUGIN:INTERFACE"};
+    QCommandLineOption verbose{"verbose", "Also show Qt's own debug and info lines (its CAN plugins')."};
     QCommandLineOption help{{"h", "help"}, "Show this text and exit."};
     QCommandLineOption version{{"v", "version"}, "Show the version and exit."};
 
@@ -68,7 +70,7 @@ struct Parser {
             "received CAN frame and bus error to a trace in the candump log format, reports what happens\n"
             "on standard error, and disables the adapter on SIGINT, SIGTERM or SIGHUP.");
         parser.addOptions({link, settings, bitrate, listen, lowSpeed, tag, mask, extended, log, logName,
-                           traffic, bus, help, version});
+                           traffic, bus, verbose, help, version});
     }
 };
 
@@ -178,6 +180,7 @@ GatewayCommandLine ParseGatewayCommandLine(const QStringList &arguments) {
             return fail(Named("bus", p.parser.value(p.bus)) + ": " + why);
         o.busGiven = true;
     }
+    o.verbose = p.parser.isSet(p.verbose);
     if (p.parser.isSet(p.traffic)) {
         if (o.link.kind != LinkKind::Sim) return fail("--traffic needs --link=sim");
         if (!ParseTrafficRates(p.parser.value(p.traffic).toStdString(), o.rates, why))

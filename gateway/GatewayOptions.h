@@ -29,6 +29,7 @@ struct GatewayOptions {
     TrafficRates rates;
     bool busGiven = false;  // --bus: the adapter mirrored onto this bus
     BusChoice bus;
+    bool verbose = false;  // --verbose: Qt's own debug and info lines too
 };
 
 struct GatewayCommandLine {

@@ -10,6 +10,7 @@
 #include "Gateway.h"
 #include "GatewayOptions.h"
 #include "LinkBackend.h"
+#include "QtMessages.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
@@ -34,6 +35,7 @@ int main(int argc, char **argv) {
         case GatewayCommandLine::Outcome::Version: std::fputs(line.text.c_str(), stdout); return 0;
         case GatewayCommandLine::Outcome::Run: break;
     }
+    RouteQtMessages("brisklet-gateway", line.options.verbose);
 
     std::string why;
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
