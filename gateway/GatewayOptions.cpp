@@ -57,8 +57,9 @@ struct Parser {
     QCommandLineOption bus{"bus",
                            "Mirror the adapter onto a Qt SerialBus bus (socketcan:vcan0, virtualcan:can0): "
                            "frames it receives go onto the bus, frames other nodes write are sent by the "
-                           "adapter on slot 7. Not with --link=sim. virtualcan is open to every local "
-                           "user; socketcan on a vcan or real interface is not.",
+                           "adapter on slot 7. Not with --link=sim. virtualcan is a server on localhost that "
+                           "any local user can join, send on and crash; socketcan on a vcan or real "
+                           "interface is the safe choice.",
                            "PLUGIN:INTERFACE"};
     QCommandLineOption verbose{"verbose", "Also show Qt's own debug and info lines (its CAN plugins')."};
     QCommandLineOption help{{"h", "help"}, "Show this text and exit."};
