@@ -28,6 +28,7 @@
 #include "Options.h"
 #include "PresenceWatch.h"
 #include "QtCanBusPort.h"
+#include "QtMessages.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
@@ -59,6 +60,7 @@ int main(int argc, char **argv) {
     AppOptions options;
     int exitCode = 0;
     if (!Proceed(ParseAppOptions(arguments, options), exitCode)) return exitCode;
+    RouteQtMessages("brisklet", false);
     if (!options.platformGiven && !HaveDisplay()) {
         std::fputs(
             "brisklet: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
@@ -146,6 +148,12 @@ int main(int argc, char **argv) {
         hooks.notice = [&window](const std::string &line) {
             Say(line);
             window.ErrorMessages(QString::fromStdString(line));
+        };
+        // What the adapter transmitted goes into the trace log as a sent line, between two pumps.
+        hooks.sent = [&window](uint32_t id, uint8_t info, bool remote, const uint8_t (&data)[8]) {
+            const candump::Timestamp now = SystemClockStamp();
+            auto hold = EnterPumpGate();
+            if (TraceLog *log = window.AttachedTraceLog()) log->SentFrame(now, id, info, remote, data);
         };
         mirror = std::make_unique<BusMirror>(options.bus, std::move(hooks));
         if (mirror->Start()) mirror->Attach();

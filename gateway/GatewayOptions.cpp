@@ -83,6 +83,7 @@ CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOp
     AddLogOptions(cli, o.logPath, o.logName, "standard output");
     AddTrafficOption(cli, o.rates, o.traffic);
     AddBusOption(cli, o.bus, o.busGiven);
+    cli.AddFlag({"verbose"}, "Also show Qt's own debug and info lines (its CAN plugins' connection details).");
 
     CommandLine::Outcome outcome = cli.Parse(arguments);
     if (!outcome.run) return outcome;
@@ -113,6 +114,7 @@ CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOp
     if (o.busGiven && o.link.kind == LinkKind::Sim)
         return cli.Refuse("--bus mirrors a real adapter: not with --link=sim");
     if (o.traffic && o.link.kind != LinkKind::Sim) return cli.Refuse("--traffic needs --link=sim");
+    o.verbose = cli.IsSet(QStringLiteral("verbose"));
     options = std::move(o);
     return outcome;
 }

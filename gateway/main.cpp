@@ -10,6 +10,7 @@
 #include "Gateway.h"
 #include "GatewayOptions.h"
 #include "LinkBackend.h"
+#include "QtMessages.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
@@ -28,6 +29,7 @@ int main(int argc, char **argv) {
     GatewayOptions options;
     int exitCode = 0;
     if (!Proceed(ParseGatewayOptions(QCoreApplication::arguments(), options), exitCode)) return exitCode;
+    RouteQtMessages("brisklet-gateway", options.verbose);
 
     std::string why;
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });

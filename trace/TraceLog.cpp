@@ -141,6 +141,15 @@ void TraceLog::BusError(uint8_t Flags) {
     used_ += candump::FormatBusError({line, BufferSize - used_}, time, options_.interfaceName, Flags);
 }
 
+void TraceLog::SentFrame(candump::Timestamp time, uint32_t Identifier, uint8_t Info, bool Remote,
+                         const uint8_t (&Data)[8]) {
+    char *line = Reserve();
+    if (!line) return;
+    used_ += candump::FormatSentFrame({line, BufferSize - used_}, time, options_.interfaceName, Identifier,
+                                      Info, Remote, Data);
+    Flush();
+}
+
 void TraceLog::EndOfPump() {
     pumpStarted_ = false;
     if (fd_ >= 0 && !Failed()) Flush();

@@ -80,6 +80,13 @@ public:
     // The end of one pump: the lines buffered so far go to the file.
     void EndOfPump() override;
 
+    // A frame the adapter transmitted for another node (the bus mirror), stamped `time` (the PC's clock
+    // when its command was written) and marked as sent (FormatSentFrame); written out at once with what
+    // is buffered. The same thread contract as the frame methods: where the pump runs on another thread,
+    // the caller holds the pump gate (EnterPumpGate) around the call.
+    void SentFrame(candump::Timestamp time, uint32_t Identifier, uint8_t Info, bool Remote,
+                   const uint8_t (&Data)[8]);
+
 private:
     // Room for one more line at the end of the buffer, writing the buffer out first if needed;
     // nullptr when logging has stopped.

@@ -77,6 +77,7 @@ public:
     // Every frame the window counts also goes to `log` (an open trace log), from the next pump on; the
     // window keeps it and closes it after the receive thread has stopped.
     void AttachTraceLog(std::unique_ptr<TraceLog> log);
+    TraceLog *AttachedTraceLog() const { return traceLog_.get(); }  // window thread; none once closed
 
     // ---- Command encoder ----
     bool CreateMessage(int Code, int Len, const uint8_t (&Payload)[256]);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCanBus>
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
@@ -21,6 +22,7 @@
 #include "GatewayProcess.h"
 #include "RecordingChannel.h"
 #include "SerialPty.h"
+#include "VirtualBusName.h"
 
 namespace {
 
@@ -286,6 +288,38 @@ TEST_F(GatewayWithAdapter, TracesTrafficFollowsAReplugAndDisablesOnSigterm) {
     EXPECT_TRUE(gateway.Status().contains("  MC Disable")) << gateway.StatusText().toStdString();
     for (const QString &line : gateway.Output())
         EXPECT_TRUE(TraceLine.match(line).hasMatch()) << line.toStdString();
+}
+
+// The mirror on a virtual bus this test serves: what a node writes there the adapter transmits, and the
+// trace logs it as sent, which python-can's reader and log2asc take as transmitted. The warning that
+// every local user shares that bus is said once; Qt's own chatter is not said.
+TEST_F(GatewayWithAdapter, MirrorOnTheVirtualBusLogsWhatTheAdapterSent) {
+    std::unique_ptr<QCanBusDevice> node(QCanBus::instance()->createDevice("virtualcan", PrivateVirtualBus()));
+    ASSERT_TRUE(node && node->connectDevice());
+    StartAdapter();
+    const QString log = dir.filePath("bus.log");
+    ASSERT_TRUE(gateway.Start(
+        {"--link=serial:" + linkPath, "--bus=virtualcan:" + PrivateVirtualBus(), "--log=" + log}));
+    // The adapter's traffic heard on the bus: the bus server has the gateway's device.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return node->framesAvailable() > 0; }, 10000));
+    ASSERT_TRUE(node->writeFrame(QCanBusFrame(0x1ABCDEF0, QByteArray::fromHex("1122"))));
+    auto run = [](const QString &program, const QStringList &arguments) {
+        QProcess p;
+        p.start(program, arguments);
+        return p.waitForFinished(60000) ? QString::fromLatin1(p.readAllStandardOutput()) : QString();
+    };
+    const QString sent =
+        "import sys, can\nfor m in can.CanutilsLogReader(sys.argv[1]):\n  if not m.is_rx: "
+        "print(hex(m.arbitration_id), m.is_extended_id, m.is_remote_frame, m.dlc, m.data.hex())";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return run("/usr/bin/python3", {"-c", sent, log}) == "0x1abcdef0 True False 2 1122\n";
+        },
+        10000));
+    const QString asc = run("log2asc", {"-I", log, "brisklet0"}).simplified();
+    EXPECT_TRUE(asc.contains("1 1ABCDEF0x Tx d 2 11 22")) << asc.toStdString();
+    EXPECT_EQ(gateway.Status().filter("every local user").size(), 1) << gateway.StatusText().toStdString();
+    EXPECT_EQ(gateway.Status().filter(QRegularExpression("^qt\\.")), QStringList{});
 }
 
 TEST(GatewayTraceFile, AppendsWholeLinesUnderTheGivenName) {
