@@ -14,6 +14,7 @@
 #include "PtyBridge.h"
 #include "PtyPort.h"
 #include "QtCanBusPort.h"
+#include "QtMessages.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 
@@ -23,11 +24,13 @@ int main(int argc, char **argv) {
     AdapterOptions options;
     int exitCode = 0;
     if (!Proceed(ParseAdapterOptions(arguments, options), exitCode)) return exitCode;
+    RouteQtMessages("brisklet-adapter", false);
     std::string why;
 
     // Taken by sigwait() on the main thread, so the clean-up (the symbolic link above all) runs as
     // ordinary code.
     const sigset_t stopSignals = EndOfRunSignals();
+    IgnoreWriteSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any thread exists, so all inherit it
 
     // Qt's CAN bus plugins need an application object; the bus device runs on a thread of its own, so

@@ -14,3 +14,12 @@ inline sigset_t EndOfRunSignals() {
     sigaddset(&set, SIGHUP);
     return set;
 }
+
+// A write that fails must fail with its error, not end the program: SIGPIPE (the reader of a pipe went
+// away) and SIGXFSZ (past the file size limit) would kill it by default, halfway through writing the
+// settings file or the log. Ignored for the whole program, before any thread starts; the write then
+// returns EPIPE or EFBIG, which the writer reports.
+inline void IgnoreWriteSignals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}

@@ -6,8 +6,9 @@
 
 void AddBusOption(CommandLine &cli, BusChoice &choice, bool &given) {
     cli.AddValue({"bus"}, "PLUGIN:IF",
-                 "Bridge the emulated adapter to a CAN bus through Qt "
-                 "SerialBus, e.g. virtualcan:can0 or socketcan:can0.",
+                 "Put the adapter on a CAN bus through Qt SerialBus, e.g. socketcan:vcan0 or "
+                 "virtualcan:can0 (channels can0 and can1, open to every local user): a real adapter is "
+                 "mirrored onto it both ways; the emulated one uses it as its own bus.",
                  [&choice, &given](const std::string &value, std::string &why) {
                      if (!ParseBusOption(value, choice, why)) return false;
                      given = true;

@@ -28,6 +28,7 @@
 #include "Options.h"
 #include "PresenceWatch.h"
 #include "QtCanBusPort.h"
+#include "QtMessages.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
@@ -59,6 +60,7 @@ int main(int argc, char **argv) {
     AppOptions options;
     int exitCode = 0;
     if (!Proceed(ParseAppOptions(arguments, options), exitCode)) return exitCode;
+    RouteQtMessages("brisklet", false);
     if (!options.platformGiven && !HaveDisplay()) {
         std::fputs(
             "brisklet: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
@@ -71,9 +73,10 @@ int main(int argc, char **argv) {
     // are written. Read from a signalfd on the window thread: one that comes early waits until the window
     // is there to close.
     const sigset_t closeSignals = EndOfRunSignals();
+    IgnoreWriteSignals();
     pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);  // before any thread exists, so all inherit it
 
-    std::string why;
+    std::string why, logProblem;
     std::unique_ptr<TraceLog> trace;
     if (!options.log.empty()) {
         TraceLogOptions traceOptions;
@@ -85,9 +88,11 @@ int main(int argc, char **argv) {
             if (frmMain) frmMain->QueueLinkErrorLine(brief, message);
         };
         trace = std::make_unique<TraceLog>(traceOptions);
-        if (!trace->Open(options.log, why)) {
-            std::fprintf(stderr, "brisklet: --log=%s: %s\n", options.log.c_str(), why.c_str());
-            return 2;
+        // A log that may not or cannot be opened (another user's link, a FIFO): the window goes on without
+        // one, and says why.
+        if (!trace->Open(options.log, logProblem)) {
+            std::fprintf(stderr, "brisklet: %s\n", logProblem.c_str());
+            trace.reset();
         }
     }
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
@@ -144,6 +149,12 @@ int main(int argc, char **argv) {
             Say(line);
             window.ErrorMessages(QString::fromStdString(line));
         };
+        // What the adapter transmitted goes into the trace log as a sent line, between two pumps.
+        hooks.sent = [&window](uint32_t id, uint8_t info, bool remote, const uint8_t (&data)[8]) {
+            const candump::Timestamp now = SystemClockStamp();
+            auto hold = EnterPumpGate();
+            if (TraceLog *log = window.AttachedTraceLog()) log->SentFrame(now, id, info, remote, data);
+        };
         mirror = std::make_unique<BusMirror>(options.bus, std::move(hooks));
         if (mirror->Start()) mirror->Attach();
         QObject::connect(&mirrorTimer, &QTimer::timeout, &window, [&mirror] { mirror->TransmitNext(); });
@@ -167,6 +178,7 @@ int main(int argc, char **argv) {
     } else {
         pthread_sigmask(SIG_UNBLOCK, &closeSignals, nullptr);  // the signals then end the program as usual
     }
+    if (!logProblem.empty()) window.ErrorMessages(QString::fromStdString(logProblem));
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
     const int rc = app.exec();
     lines.Drain();

@@ -1,6 +1,7 @@
 // The trace log's cost per line: formatting alone, and formatting plus the writes, into /dev/null and
 // into a file, with the pump's batch size as argument (8,520 is one 100 ms pump at 85,200 reports/s).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
@@ -61,7 +62,9 @@ void RunPumps(benchmark::State &state, TraceLog &log, const std::string &truncat
 void BM_TraceLogDevNull(benchmark::State &state) {
     TraceLog log;
     std::string why;
-    if (!log.Open("/dev/null", why)) state.SkipWithError(why.c_str());
+    // A device is no log file (TraceLog::Open refuses it): handed over as a descriptor.
+    if (!log.OpenDescriptor(::open("/dev/null", O_WRONLY | O_CLOEXEC), true, "/dev/null", why))
+        state.SkipWithError(why.c_str());
     RunPumps(state, log, {});
 }
 BENCHMARK(BM_TraceLogDevNull)->Arg(1)->Arg(64)->Arg(8520);

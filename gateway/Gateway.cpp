@@ -9,6 +9,7 @@
 
 #include "CommandWrite.h"
 #include "D2XXUnit.h"
+#include "LinkBackend.h"
 #include "Encoder.h"
 #include "PresenceWatch.h"
 #include "ReceivePump.h"
@@ -136,6 +137,13 @@ void Gateway::AttachConsumers() {
     };
     hooks.canTransmit = [this] { return DevicePresent.load() && !options_.can.listening; };
     hooks.notice = [this](const std::string &line) { status_.Post(line); };
+    // What the adapter transmitted goes into the trace as a sent line. The receive thread writes the
+    // log's other lines inside the pump: the gate keeps the two apart.
+    hooks.sent = [this](uint32_t id, uint8_t info, bool remote, const uint8_t (&data)[8]) {
+        const candump::Timestamp now = SystemClockStamp();
+        auto hold = EnterPumpGate();
+        trace_->SentFrame(now, id, info, remote, data);
+    };
     mirror_ = std::make_unique<BusMirror>(options_.bus, std::move(hooks));
     if (mirror_->Start()) Attach(*mirror_);
     mirrorTimer_.setInterval(BusMirror::TickInterval);

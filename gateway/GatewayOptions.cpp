@@ -1,6 +1,5 @@
 #include "GatewayOptions.h"
 
-#include <QFile>
 #include <tuple>
 
 #include "CommonOptions.h"
@@ -8,9 +7,6 @@
 #include "unitMy.h"
 
 namespace {
-
-// A settings file is a few hundred bytes; anything this large is not one.
-constexpr qint64 MaxSettingsFileSize = 1 << 20;
 
 constexpr uint32_t MaxStandardId = 0x7FF;
 constexpr uint32_t MaxExtendedId = 0x1FFFFFFF;
@@ -28,20 +24,15 @@ std::string Named(const QString &option, const QString &value) {
     return ("--" + option + "=" + value).toStdString();
 }
 
-// The CAN values of a settings file, as the window would take them into its controls.
+// The CAN values of a settings file, as the window would take them into its controls. Read as the window
+// reads it: a FIFO or a device is refused before it is opened, so it cannot hold the program.
 bool ApplySettingsFile(const QString &path, CanSetup &can, std::string &error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = Named("settings", path) + ": " + file.errorString().toStdString();
+    std::string text, why;
+    if (!ReadSettingsText(path.toLocal8Bit().toStdString(), text, why)) {
+        error = Named("settings", path) + ": " + why;
         return false;
     }
-    const QByteArray text = file.read(MaxSettingsFileSize + 1);
-    if (text.size() > MaxSettingsFileSize) {
-        error = Named("settings", path) + ": larger than 1 MiB, not a settings file";
-        return false;
-    }
-    const BriskletSettings s =
-        ParseSettingsText(std::string_view(text.constData(), std::size_t(text.size())), "");
+    const BriskletSettings s = ParseSettingsText(text, "");
     can.bitRateRow = s.Speed;
     can.listening = s.Listening;
     can.standard = s.Std11;
@@ -92,6 +83,7 @@ CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOp
     AddLogOptions(cli, o.logPath, o.logName, "standard output");
     AddTrafficOption(cli, o.rates, o.traffic);
     AddBusOption(cli, o.bus, o.busGiven);
+    cli.AddFlag({"verbose"}, "Also show Qt's own debug and info lines (its CAN plugins' connection details).");
 
     CommandLine::Outcome outcome = cli.Parse(arguments);
     if (!outcome.run) return outcome;
@@ -122,6 +114,7 @@ CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOp
     if (o.busGiven && o.link.kind == LinkKind::Sim)
         return cli.Refuse("--bus mirrors a real adapter: not with --link=sim");
     if (o.traffic && o.link.kind != LinkKind::Sim) return cli.Refuse("--traffic needs --link=sim");
+    o.verbose = cli.IsSet(QStringLiteral("verbose"));
     options = std::move(o);
     return outcome;
 }

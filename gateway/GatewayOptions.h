@@ -30,6 +30,7 @@ struct GatewayOptions {
     TrafficRates rates;
     bool busGiven = false;  // --bus: the adapter mirrored onto this bus
     BusChoice bus;
+    bool verbose = false;  // --verbose: Qt's own debug and info lines too
 };
 
 // `arguments` with the program's name first, as QCoreApplication::arguments() gives them. `options` is

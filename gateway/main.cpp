@@ -10,6 +10,7 @@
 #include "Gateway.h"
 #include "GatewayOptions.h"
 #include "LinkBackend.h"
+#include "QtMessages.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
@@ -20,14 +21,15 @@ int main(int argc, char **argv) {
     // for the event loop, which disables the adapter as ordinary code.
     const sigset_t stopSignals = EndOfRunSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // A reader of standard output or standard error that goes away must not end the run before the
-    // adapter is disabled: the write fails instead (and the trace log reports it once).
-    std::signal(SIGPIPE, SIG_IGN);
+    // A reader of standard output that goes away must not end the run before the adapter is disabled: the
+    // write fails instead, and the trace log reports it once.
+    IgnoreWriteSignals();
 
     QCoreApplication app(argc, argv);
     GatewayOptions options;
     int exitCode = 0;
     if (!Proceed(ParseGatewayOptions(QCoreApplication::arguments(), options), exitCode)) return exitCode;
+    RouteQtMessages("brisklet-gateway", options.verbose);
 
     std::string why;
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });

@@ -1,8 +1,11 @@
 // The d2xx backend: the vendor's library, loaded at run time where the user has installed it. Nothing of
 // it is linked at build time, so Brisklet builds and runs on machines that have never seen it.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "LinkBackend.h"
+#include "SafeFile.h"
 
 namespace {
 
@@ -24,11 +27,28 @@ bool Resolve(void *library, const char *name, Fn &slot, std::string &missing) {
     return true;
 }
 
+// A library named by its path is opened as any input file is (SafeFile.h): a FIFO there would otherwise
+// hold dlopen(), and the program with it, before it handles its stop signals. The loader then reads the
+// very file that was checked, through its descriptor. A bare name is the loader's to look up.
+void *OpenLibrary(const std::string &file, std::string &why) {
+    if (file.find('/') == std::string::npos) return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    UniqueFd fd(OpenInputFile(AT_FDCWD, file, why));
+    if (fd.Get() < 0) return nullptr;
+    const std::string viaFd = "/proc/self/fd/" + std::to_string(fd.Get());
+    struct stat st {};
+    return dlopen(::stat(viaFd.c_str(), &st) == 0 ? viaFd.c_str() : file.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
 }  // namespace
 
 bool LoadD2xxLibrary(const std::string &path, D2xxApi &api, std::string &why) {
     const std::string file = path.empty() ? DefaultD2xxLibrary : path;
-    void *library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string refusal;
+    void *library = OpenLibrary(file, refusal);
+    if (library == nullptr && !refusal.empty()) {
+        why = "cannot load the D2XX library " + file + ": " + refusal;
+        return false;
+    }
     if (library == nullptr) {
         why = "cannot load the D2XX library " + file + ": " + LoaderError();
         return false;

@@ -29,7 +29,14 @@ bool BusMirror::Start() {
     }
     port_.SetListener(this);
     std::string why;
-    if (port_.Open(why)) return true;
+    if (port_.Open(why)) {
+        if (choice_.plugin == "virtualcan")
+            // Under 160 characters, so that the gateway's status lines carry it whole.
+            Notify(
+                "bus: warning: every local user can read and send on virtualcan, through the adapter too, "
+                "and crash this program; socketcan on a vcan or real interface is safe");
+        return true;
+    }
     port_.SetListener(nullptr);
     Notify(why);
     return false;
@@ -138,10 +145,16 @@ void BusMirror::TransmitNext() {
                                       InfoByte(count, frame.extended), frame.data.data(), count, payload);
     sentBefore_ = true;
     lastCommand_ = now;
-    if (hooks_.writeCommand && hooks_.writeCommand(frame::OutInitialization, payload, length))
-        sentToAdapter_.fetch_add(1);
-    else
+    if (!hooks_.writeCommand || !hooks_.writeCommand(frame::OutInitialization, payload, length)) {
         commandFailures_.fetch_add(1);
+        return;
+    }
+    sentToAdapter_.fetch_add(1);
+    if (hooks_.sent) {
+        uint8_t data[8] = {};
+        std::copy(frame.data.begin(), frame.data.begin() + count, data);
+        hooks_.sent(frame.identifier, InfoByte(count, frame.extended), frame.remote, data);
+    }
 }
 
 BusMirrorCounts BusMirror::Counts() const {
@@ -152,6 +165,7 @@ BusMirrorCounts BusMirror::Counts() const {
     c.errorsNotCarried = port_.ErrorFramesNotCarried();
     c.fromBus = fromBus_.load();
     c.fromBusOverflow = fromBusOverflow_.load();
+    c.fromBusMalformed = port_.FramesMalformed();
     c.sentToAdapter = sentToAdapter_.load();
     c.notSentNoAdapter = notSentNoAdapter_.load();
     c.commandFailures = commandFailures_.load();
@@ -164,11 +178,22 @@ void BusMirror::Notify(const std::string &line) {
 
 void BusMirror::ReportLosses(Clock::time_point now) {
     if (lossNoticeBefore_ && now - lastLossNotice_ < NoticeInterval) return;
-    const uint64_t toBus = port_.FramesOverflowed(), fromBus = fromBusOverflow_.load();
-    if (toBus + fromBus == reportedOverflow_) return;
-    reportedOverflow_ = toBus + fromBus;
+    const uint64_t toBus = port_.FramesOverflowed(), fromBus = fromBusOverflow_.load(),
+                   malformed = port_.FramesMalformed();
+    if (toBus == reportedToBus_ && fromBus == reportedFromBus_ && malformed == reportedMalformed_) return;
     lossNoticeBefore_ = true;
     lastLossNotice_ = now;
-    Notify("bus mirror: queue full, " + std::to_string(toBus) + " frames not put on the bus, " +
-           std::to_string(fromBus) + " frames from the bus not transmitted");
+    if (toBus != reportedToBus_)
+        Notify("adapter -> bus: " + std::to_string(toBus) +
+               " frames dropped, the bus takes them slower than the adapter receives them");
+    if (fromBus != reportedFromBus_)
+        Notify("bus -> adapter: " + std::to_string(fromBus) +
+               " frames dropped, the adapter takes one frame per " + std::to_string(Spacing.count()) + " ms");
+    if (malformed != reportedMalformed_)
+        Notify("bus -> adapter: " + std::to_string(malformed) +
+               " malformed frames dropped (identifier beyond its form, over 8 bytes, CAN FD or not a data "
+               "frame)");
+    reportedToBus_ = toBus;
+    reportedFromBus_ = fromBus;
+    reportedMalformed_ = malformed;
 }

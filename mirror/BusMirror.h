@@ -28,8 +28,13 @@
 //   ... mirror.Detach(); mirror.Stop();            // or let the destructor do both
 //
 // A bus that fails or goes away is reported once through `notice` (from TransmitNext); the adapter side
-// keeps working, and frames meant for the bus are counted as lost. Losses to a full queue are reported
-// through `notice` too, at most once per NoticeInterval, with the totals so far.
+// keeps working, and frames meant for the bus are counted as lost. Frames dropped in either direction
+// (a full queue, a bus that does not read, a malformed frame from the bus) are reported through `notice`
+// too, at most once per NoticeInterval, one plain line per direction with the totals so far:
+//   "bus -> adapter: 134 frames dropped, the adapter takes one frame per 100 ms"
+//
+// Qt's virtualcan is a TCP server on localhost that any local user may join: Start says so once through
+// `notice`, as a warning, when that is the bus.
 #pragma once
 
 #include <atomic>
@@ -54,16 +59,21 @@ struct BusMirrorHooks {
     std::function<bool()> canTransmit;
     // A line for the operator (status line, stderr): a bus that did not open or was lost, frames lost.
     std::function<void(const std::string &line)> notice;
+    // A frame the adapter took for transmission (its command went out whole), as the decoder hands
+    // frames over (Info: length and 29-bit flag), called just after the command was written. Optional;
+    // the trace log's sent lines.
+    std::function<void(uint32_t Identifier, uint8_t Info, bool Remote, const uint8_t (&Data)[8])> sent;
 };
 
 // What the mirror has done so far; every field only grows.
 struct BusMirrorCounts {
     uint64_t toBus = 0;              // frames and error frames written on the bus
-    uint64_t toBusOverflow = 0;      // not put on the bus: its queue was full
+    uint64_t toBusOverflow = 0;      // not put on the bus: its queue was full or the bus not reading
     uint64_t toBusLost = 0;          // not put on the bus otherwise: bus closed, lost or refusing
     uint64_t errorsNotCarried = 0;   // bus error reports the plugin cannot carry as error frames
     uint64_t fromBus = 0;            // frames other nodes wrote, taken into the adapter queue
     uint64_t fromBusOverflow = 0;    // not taken: the adapter queue was full
+    uint64_t fromBusMalformed = 0;   // not taken: malformed (QtCanBusPort::FramesMalformed)
     uint64_t sentToAdapter = 0;      // transmit commands the adapter took
     uint64_t notSentNoAdapter = 0;   // dropped while the adapter was absent or listening
     uint64_t commandFailures = 0;    // transmit commands that did not go out whole
@@ -143,7 +153,7 @@ private:
     // Owner's thread only.
     bool sentBefore_ = false;
     Clock::time_point lastCommand_{};
-    uint64_t reportedOverflow_ = 0;
+    uint64_t reportedToBus_ = 0, reportedFromBus_ = 0, reportedMalformed_ = 0;
     Clock::time_point lastLossNotice_{};
     bool lossNoticeBefore_ = false;
 };

@@ -5,6 +5,8 @@
 #include <QCanBusFrame>
 #include <QMetaObject>
 #include <QSocketNotifier>
+#include <QTcpSocket>
+#include <QUrl>
 #include <algorithm>
 
 #include <sys/eventfd.h>
@@ -25,6 +27,8 @@ constexpr uint8_t ProtLocCrcDelimiter = 0x18;
 bool ToBusFrame(const QCanBusFrame &frame, BusFrame &busFrame) {
     const auto type = frame.frameType();
     if (type != QCanBusFrame::DataFrame && type != QCanBusFrame::RemoteRequestFrame) return false;
+    // isValid: the identifier fits its form and a classic frame has at most 8 bytes.
+    if (frame.hasFlexibleDataRateFormat() || !frame.isValid()) return false;
     busFrame = BusFrame{};
     busFrame.identifier = frame.frameId();
     busFrame.extended = frame.hasExtendedFrameFormat();
@@ -168,9 +172,20 @@ void QtCanBusPort::OpenOnBusThread(std::string &why) {
               "\" (installed: " + plugins.join(QStringLiteral(", ")).toStdString() + ")";
         return;
     }
+    const QString interface = QString::fromStdString(choice_.interface);
+    if (choice_.plugin == "virtualcan") {
+        // The plugin takes the channel from the name's last part (a bare name or a tcp:// URL).
+        QStringList channels;
+        for (const QCanBusDeviceInfo &info : QCanBus::instance()->availableDevices(plugin))
+            channels << info.name();
+        if (!channels.contains(QUrl(interface).fileName())) {
+            why = "bus: virtualcan:" + choice_.interface + ": Qt's virtual bus has only the channels " +
+                  channels.join(QStringLiteral(" and ")).toStdString();
+            return;
+        }
+    }
     QString error;
-    QCanBusDevice *device =
-        QCanBus::instance()->createDevice(plugin, QString::fromStdString(choice_.interface), &error);
+    QCanBusDevice *device = QCanBus::instance()->createDevice(plugin, interface, &error);
     if (!device) {
         why = "bus: cannot create " + choice_.plugin + ":" + choice_.interface + ": " + error.toStdString();
         return;
@@ -190,9 +205,19 @@ void QtCanBusPort::OpenOnBusThread(std::string &why) {
                          if (state == QCanBusDevice::UnconnectedState && device_)
                              NoteLost(QStringLiteral("disconnected"));
                      });
-    QObject::connect(device, &QCanBusDevice::errorOccurred, context_, [this, device] {
-        if (device_ && !writingErrorFrame_) NoteLost(device->errorString());
-    });
+    // The kernel's share of a connection's backlog, fixed rather than grown up to megabytes for a peer
+    // that does not read.
+    QObject::connect(
+        device, &QCanBusDevice::stateChanged, context_, [this](QCanBusDevice::CanBusDeviceState state) {
+            if (state == QCanBusDevice::ConnectedState && socket_)
+                socket_->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(SocketSendBuffer));
+        });
+    // A refused write is a dropped frame (Drain counts it), not a lost bus.
+    QObject::connect(device, &QCanBusDevice::errorOccurred, context_,
+                     [this, device](QCanBusDevice::CanBusError error) {
+                         if (device_ && !writingErrorFrame_ && error != QCanBusDevice::WriteError)
+                             NoteLost(device->errorString());
+                     });
     closing_ = false;
     lostReported_ = false;
     writingErrorFrame_ = false;
@@ -204,6 +229,7 @@ void QtCanBusPort::OpenOnBusThread(std::string &why) {
     }
     noteState(device->state());
     device_ = device;
+    socket_ = device->findChild<QAbstractSocket *>();
 }
 
 void QtCanBusPort::Close() {
@@ -223,6 +249,7 @@ void QtCanBusPort::Close() {
                 device_->disconnectDevice();
                 delete device_;
                 device_ = nullptr;
+                socket_ = nullptr;
             }
             delete wakeNotifier_;
             wakeNotifier_ = nullptr;
@@ -283,6 +310,11 @@ void QtCanBusPort::Drain() {
         }
         for (std::size_t i = 0; i < n; ++i) {
             bool ok = false;
+            if (device_ && device_->state() == QCanBusDevice::ConnectedState && Backlogged()) {
+                dropped_.fetch_add(1);  // first, as in Enqueue
+                overflowed_.fetch_add(1);
+                continue;
+            }
             if (device_ && device_->state() == QCanBusDevice::ConnectedState) {
                 if (batch[i].errorFlags != 0) {
                     writingErrorFrame_ = true;
@@ -298,6 +330,16 @@ void QtCanBusPort::Drain() {
                 dropped_.fetch_add(1);
         }
     }
+}
+
+// Whether the device holds too much not yet written. A socket over the bound is first asked to hand the
+// kernel what it will take now: a bus that reads gets its frames, one that never reads fills the
+// kernel's buffer and then this bound, and no more.
+bool QtCanBusPort::Backlogged() {
+    if (device_->framesToWrite() > MaxFramesPending) return true;
+    if (!socket_ || socket_->bytesToWrite() <= MaxBytesPending) return false;
+    socket_->flush();
+    return socket_->bytesToWrite() > MaxBytesPending;
 }
 
 void QtCanBusPort::NoteLost(const QString &reason) {
@@ -320,6 +362,8 @@ void QtCanBusPort::ReadAll() {
         BusFrame busFrame;
         if (ToBusFrame(frame, busFrame))
             DeliverFrame(busFrame);
+        else if (frame.frameType() != QCanBusFrame::ErrorFrame || !CarriesErrorFrames(choice_.plugin))
+            malformed_.fetch_add(1);  // never handed on, so never transmitted
         else if (const uint8_t flags = ErrorFlagsOf(frame))
             DeliverError(flags);
     }

@@ -13,7 +13,15 @@
 //
 // The virtualcan plugin runs its bus server on the thread of the first device in the process that
 // connects, if no other process serves it already: a process that closes bridges and opens new ones
-// should keep one device connected on a lasting thread.
+// should keep one device connected on a lasting thread. Its channels are can0 and can1 only (any other
+// name would land on can0 without a word), so Open refuses other names.
+//
+// Bounded end to end: the ring holds at most its capacity, and a device that has more than
+// MaxFramesPending frames (framesToWrite) or MaxBytesPending bytes (virtualcan's socket) not yet written
+// gets no more: what comes meanwhile is dropped and counted as overflow, so a bus that never reads
+// cannot grow the process. A frame the device hands over malformed (identifier beyond its form, more
+// than 8 bytes, CAN FD, a frame type other than data or remote, an error frame where the plugin has
+// none) reaches no listener and is counted in FramesMalformed.
 //
 // The bit rate the host chooses is not applied to the device: socketcan needs privileges for that, and
 // it is the interface's configuration that decides.
@@ -32,6 +40,7 @@
 
 #include "CanBusPort.h"
 
+class QAbstractSocket;
 class QCanBusFrame;
 class QSocketNotifier;
 
@@ -39,6 +48,11 @@ class QtCanBusPort final : public CanBusPort {
 public:
     static constexpr std::size_t QueueCapacity = 1024;
     static constexpr std::chrono::milliseconds ConnectTimeout{5000};
+    // What the device may hold not yet written before frames are dropped: a few pumps' worth, so that a
+    // bus that reads at all never loses a frame to it.
+    static constexpr qint64 MaxFramesPending = 1024;
+    static constexpr qint64 MaxBytesPending = 256 * 1024;
+    static constexpr qint64 SocketSendBuffer = 128 * 1024;  // the kernel doubles it
 
     explicit QtCanBusPort(BusChoice choice, std::size_t queueCapacity = QueueCapacity);
     ~QtCanBusPort() override;
@@ -60,7 +74,9 @@ public:
     uint64_t FramesDropped() const {
         return dropped_.load();
     }  // queue full, closed, or refused by the device
-    uint64_t FramesOverflowed() const { return overflowed_.load(); }  // of those, queue full
+    // Of those, the ring was full or the device held too much not yet written.
+    uint64_t FramesOverflowed() const { return overflowed_.load(); }
+    uint64_t FramesMalformed() const { return malformed_.load(); }  // received, dropped as malformed
     uint64_t ErrorFramesNotCarried() const { return errorsNotCarried_.load(); }
 
 private:
@@ -75,11 +91,13 @@ private:
     void Drain();                            // bus thread
     void ReadAll();                          // bus thread
     void NoteLost(const QString &reason);    // bus thread
+    bool Backlogged();                       // bus thread
 
     BusChoice choice_;
     QThread thread_;
     QObject *context_ = nullptr;       // lives on thread_; queued calls run in its name
     QCanBusDevice *device_ = nullptr;  // lives on thread_; touched only there
+    QAbstractSocket *socket_ = nullptr;        // the device's own connection (virtualcan), or none
     QSocketNotifier *wakeNotifier_ = nullptr;  // lives on thread_: wakeFd_ readable -> Drain
     int wakeFd_ = -1;                          // an eventfd, for the whole life of the port
 
@@ -106,9 +124,12 @@ private:
     std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> overflowed_{0};
     std::atomic<uint64_t> errorsNotCarried_{0};
+    std::atomic<uint64_t> malformed_{0};
 };
 
-// A Qt frame to the adapter's view and back. An error frame has no BusFrame: ToBusFrame returns false.
+// A Qt frame to the adapter's view and back. ToBusFrame returns false for anything a classic CAN
+// controller cannot send as it is: an error frame, a CAN FD frame, an identifier beyond its 11- or
+// 29-bit form, more than 8 bytes, an invalid or unknown frame type.
 bool ToBusFrame(const QCanBusFrame &frame, BusFrame &busFrame);
 QCanBusFrame ToQtFrame(const BusFrame &busFrame);
 // The bus error report bits of an error frame in Linux SocketCAN's layout (protocol violation detail in

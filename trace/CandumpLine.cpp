@@ -120,8 +120,10 @@ std::size_t FormatIdentifier(std::span<char> out, uint32_t Identifier, bool exte
     return text.Length();
 }
 
-std::size_t FormatCanFrame(std::span<char> out, Timestamp time, std::string_view name, uint32_t Identifier,
-                           uint8_t Info, bool Remote, const uint8_t (&Data)[8]) {
+namespace {
+
+std::size_t FormatFrame(std::span<char> out, Timestamp time, std::string_view name, uint32_t Identifier,
+                        uint8_t Info, bool Remote, const uint8_t (&Data)[8], bool sent) {
     if (!Fits(out, name)) return 0;
     LineWriter line(out.data());
     line.Head(time, name);
@@ -134,7 +136,20 @@ std::size_t FormatCanFrame(std::span<char> out, Timestamp time, std::string_view
     } else {
         for (unsigned i = 0; i < length; ++i) line.Hex(Data[i], 2);
     }
+    if (sent) line.Text(" T");
     return line.End();
+}
+
+}  // namespace
+
+std::size_t FormatCanFrame(std::span<char> out, Timestamp time, std::string_view name, uint32_t Identifier,
+                           uint8_t Info, bool Remote, const uint8_t (&Data)[8]) {
+    return FormatFrame(out, time, name, Identifier, Info, Remote, Data, false);
+}
+
+std::size_t FormatSentFrame(std::span<char> out, Timestamp time, std::string_view name, uint32_t Identifier,
+                            uint8_t Info, bool Remote, const uint8_t (&Data)[8]) {
+    return FormatFrame(out, time, name, Identifier, Info, Remote, Data, true);
 }
 
 std::size_t FormatBusError(std::span<char> out, Timestamp time, std::string_view name, uint8_t Flags) {

@@ -6,7 +6,11 @@
 //   (1733655296.123000) brisklet0 123#R                    remote frame, length 0
 //   (1733655296.123000) brisklet0 123#R3                   remote frame, length 3
 //   (1733655296.123000) brisklet0 20000088#0000040000000000  bus error report, flags 0x08 (stuff)
+//   (1733655296.123000) brisklet0 123#1122 T               a frame the adapter transmitted
 //
+// A transmitted frame is marked as `candump -x` marks one, with " T" after the frame; received lines
+// carry no mark. python-can's log reader takes the mark as the direction, log2asc writes Tx for it,
+// and canplayer reads the first four fields and replays the frame as any other.
 // Seconds since the epoch, six digits after the point; data in capital hex, as many bytes as the info
 // byte's length (bits 3..0, over 8 counts as 8). A bus error report becomes a SocketCAN error frame
 // (CAN_ERR_FLAG | CAN_ERR_BUSERROR in the identifier, 8 data bytes), the same mapping the bus bridge reads
@@ -29,8 +33,9 @@ constexpr std::size_t MaxInterfaceName = 32;
 constexpr std::string_view DefaultInterfaceName = "brisklet0";
 bool ValidInterfaceName(std::string_view name);
 
-// The longest line, its '\n' included: "(" 20 digits "." 6 digits ") " name " " 8 digits "#" 16 digits.
-constexpr std::size_t MaxLineLength = 1 + 20 + 1 + 6 + 2 + MaxInterfaceName + 1 + 8 + 1 + 16 + 1;
+// The longest line, its '\n' included: "(" 20 digits "." 6 digits ") " name " " 8 digits "#" 16 digits
+// " T".
+constexpr std::size_t MaxLineLength = 1 + 20 + 1 + 6 + 2 + MaxInterfaceName + 1 + 8 + 1 + 16 + 2 + 1;
 
 struct Timestamp {
     int64_t seconds = 0;       // since the epoch
@@ -62,6 +67,9 @@ uint8_t FlagsOfErrorFrame(uint32_t canId, const uint8_t (&data)[8]);
 // identifier is masked to 11 or 29 bits.
 std::size_t FormatCanFrame(std::span<char> out, Timestamp time, std::string_view name, uint32_t Identifier,
                            uint8_t Info, bool Remote, const uint8_t (&Data)[8]);
+// The same line with the " T" mark of a transmitted frame.
+std::size_t FormatSentFrame(std::span<char> out, Timestamp time, std::string_view name, uint32_t Identifier,
+                            uint8_t Info, bool Remote, const uint8_t (&Data)[8]);
 std::size_t FormatBusError(std::span<char> out, Timestamp time, std::string_view name, uint8_t Flags);
 
 }  // namespace candump

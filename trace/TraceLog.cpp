@@ -11,6 +11,8 @@
 #include <system_error>
 #include <utility>
 
+#include "SafeFile.h"
+
 namespace {
 
 // Signals a failed write raises on top of its error: SIGPIPE when a pipe's reader is gone, SIGXFSZ past
@@ -70,10 +72,10 @@ TraceLog::~TraceLog() { Close(); }
 bool TraceLog::Open(const std::string &path, std::string &why) {
     if (path == "-") return OpenDescriptor(STDOUT_FILENO, false, "standard output", why);
     if (!NameValid(why)) return false;
-    // 0666 less the umask (0644 under the usual 022), as the shell's `>>` creates files.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    std::string reason;
+    const int fd = OpenOutputFile(path, reason);
     if (fd < 0) {
-        why = "trace log " + path + ": " + std::error_code(errno, std::generic_category()).message();
+        why = "trace log " + path + " not opened: " + reason;
         return false;
     }
     return OpenDescriptor(fd, true, path, why);
@@ -137,6 +139,15 @@ void TraceLog::BusError(uint8_t Flags) {
     if (!line) return;
     const candump::Timestamp time = StampLine(-1);  // the adapter sends no time with these
     used_ += candump::FormatBusError({line, BufferSize - used_}, time, options_.interfaceName, Flags);
+}
+
+void TraceLog::SentFrame(candump::Timestamp time, uint32_t Identifier, uint8_t Info, bool Remote,
+                         const uint8_t (&Data)[8]) {
+    char *line = Reserve();
+    if (!line) return;
+    used_ += candump::FormatSentFrame({line, BufferSize - used_}, time, options_.interfaceName, Identifier,
+                                      Info, Remote, Data);
+    Flush();
 }
 
 void TraceLog::EndOfPump() {

@@ -48,9 +48,12 @@ public:
     TraceLog(const TraceLog &) = delete;
     TraceLog &operator=(const TraceLog &) = delete;
 
-    // Opens `path` for appending (created 0666 less the umask, never truncated, close-on-exec); "-" is
-    // standard output. False, with `why` naming the path and the cause, when it cannot be opened or the
-    // interface name is not valid.
+    // Opens `path` for appending, never truncated, under the rules of OpenOutputFile (SafeFile.h): never
+    // through another user's link, into another user's file in a shared folder, or into a FIFO, socket or
+    // device; a new file is 0666 less the umask in a folder of this user's alone, else 0600. "-" is
+    // standard output, whatever it is. False, with `why` one line naming the path and the cause
+    // ("trace log /tmp/bus.log not opened: it is a FIFO, not a regular file"), when it cannot be opened or
+    // the interface name is not valid.
     bool Open(const std::string &path, std::string &why);
     // Logs to a descriptor the caller already has (a pipe, a socket, a file); `label` names it in
     // messages. Closed by Close() only when `owned`.
@@ -76,6 +79,13 @@ public:
                   bool Remote, const uint8_t (&Data)[8]);
     // The end of one pump: the lines buffered so far go to the file.
     void EndOfPump() override;
+
+    // A frame the adapter transmitted for another node (the bus mirror), stamped `time` (the PC's clock
+    // when its command was written) and marked as sent (FormatSentFrame); written out at once with what
+    // is buffered. The same thread contract as the frame methods: where the pump runs on another thread,
+    // the caller holds the pump gate (EnterPumpGate) around the call.
+    void SentFrame(candump::Timestamp time, uint32_t Identifier, uint8_t Info, bool Remote,
+                   const uint8_t (&Data)[8]);
 
 private:
     // Room for one more line at the end of the buffer, writing the buffer out first if needed;

@@ -185,7 +185,7 @@ private:
     QString settingsPath_;
     bool initializeOnFind_ = false;
     std::function<void(const std::string &line)> sayOnStderr_;
-    bool settingsTooLarge_ = false;  // such a file is neither read nor rewritten
+    bool settingsLeftAlone_ = false;  // too large or not a regular file: neither read nor rewritten
     bool settingsInConfigFolder_ = false;
     bool shown_ = false;
     bool closed_ = false;

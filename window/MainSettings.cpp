@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVariant>
+#include <cstdio>
 #include <cstdlib>
 
 #include "Main.h"
@@ -79,11 +80,16 @@ QString TfrmMain::ChooseSettingsPath(const QString &settingsDir, bool &ownFolder
 void TfrmMain::LoadSettings() {
     const QString path = settingsPath_;
     const QString folder = path.left(path.lastIndexOf('/') + 1);
-    bool tooLarge = false;
-    const BriskletSettings settings = ReadSettingsFile(ToFile(path), ToFile(folder), &tooLarge);
-    // Too large to be ours: leave it alone, and say so once, where the link's messages go.
-    settingsTooLarge_ = tooLarge;
-    if (tooLarge) ErrorMessages(path + " is larger than 1 MiB: not read, and not rewritten at close");
+    std::string leftAlone;
+    const BriskletSettings settings = ReadSettingsFile(ToFile(path), ToFile(folder), &leftAlone);
+    // Too large to be ours, or a FIFO, socket or device in its place: leave it alone, and say so once, where
+    // the link's messages go.
+    settingsLeftAlone_ = !leftAlone.empty();
+    if (settingsLeftAlone_) {
+        const QString line = path + " is " + FromFile(leftAlone) + ": not read, and not rewritten at close";
+        std::fprintf(stderr, "brisklet: %s\n", line.toLocal8Bit().constData());
+        ErrorMessages(line);
+    }
 
     PathFile = FromFile(settings.File);
     PathIni = FromFile(settings.Ini);
@@ -102,7 +108,7 @@ void TfrmMain::LoadSettings() {
 }
 
 void TfrmMain::SaveSettings() {
-    if (settingsTooLarge_) return;
+    if (settingsLeftAlone_) return;
     BriskletSettings settings;
     settings.File = CarriedBack(this, RawPathFile, PathFile);
     settings.Ini = CarriedBack(this, RawPathIni, PathIni);

@@ -54,10 +54,16 @@ BriskletSettings ParseSettingsText(std::string_view text, const std::string &exe
 // and closing the window stay quick and nothing in such a file is lost.
 constexpr std::size_t SettingsFileLimit = std::size_t(1) << 20;
 
-// Reads the file at path; a missing or unreadable file gives the defaults. Never fails. A file larger than
-// SettingsFileLimit also gives the defaults, and sets *tooLarge when given.
+// Reads the file at path; a missing or unreadable file gives the defaults. Never fails. A file that is
+// not to be read, nor replaced later, also gives the defaults, and *leftAlone (when given) says what it
+// is: "larger than 1 MiB" (SettingsFileLimit), "a FIFO, not a regular file" (a socket, a device, a
+// directory: SafeFile.h); otherwise *leftAlone is emptied. Never opens a FIFO, never blocks.
 BriskletSettings ReadSettingsFile(const std::string &path, const std::string &exeDirWithSep,
-                                  bool *tooLarge = nullptr);
+                                  std::string *leftAlone = nullptr);
+
+// The file's text under the same rules, for a reader that must say why there is none: false with `why`,
+// one line (the system's error text, or what *leftAlone would say).
+bool ReadSettingsText(const std::string &path, std::string &text, std::string &why);
 
 // The new file text: oldText with our seven keys set (added in their order where missing), everything
 // else kept. Line breaks inside a text value would start new lines in the file, so they become blanks.
@@ -68,13 +74,11 @@ std::string ComposeSettingsText(std::string_view oldText, const BriskletSettings
 // replaces the old one, so a failed or interrupted write leaves the old file as it was. Temporary files of
 // earlier writes that were killed half way are removed.
 //
-// The file is written only where no other user can swap it for something else:
-// - its folder belongs to this user or to root and no one else may write into it (a group of this user's
-//   own, as Debian gives each user, counts as this user), or the folder is sticky and the file, when it
-//   exists, is this user's;
-// - a symbolic link is followed only when it is this user's, and leads to a file of this user's or, where
-//   that file does not exist yet, into a folder of this user's; the same rules hold for the folder at its
-//   end. A link made by this user to a file of their own that does not exist yet is created through it.
+// The file is written only where no other user can swap it for something else, under the rules of
+// FindSafePlace (SafeFile.h), which the trace log shares: its folder is this user's or root's and no one
+// else writes into it, or it is sticky and the file is this user's; a symbolic link is followed only when
+// it is this user's and leads to a file, or into a folder, of this user's. A link made by this user to a
+// file of their own that does not exist yet is created through it.
 // A file that exists but is read-only, unreadable, not a regular file or larger than SettingsFileLimit is
 // not replaced.
 // On failure: false, with error = "Unable to write to " + path, followed by the reason on a line of its

@@ -2,8 +2,6 @@
 // a temporary file that has the final permissions from its first byte.
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,41 +14,52 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <new>
 
+#include "SafeFile.h"
 #include "Settings.h"
 
 namespace {
 
-// Only regular files, and no more than the limit: a FIFO or a device named Brisklet.INI must not block or
-// feed us forever, and a huge file must not take seconds and gigabytes to open. `dirFd` and `name` as
-// for openat().
-enum class ReadResult { Ok, Failed, TooLarge };
+// Only regular files (SafeFile.h), and no more than the limit: a FIFO or a device named Brisklet.INI must
+// not block or feed us forever, and a huge file must not take seconds and gigabytes to open. `dirFd` and
+// `name` as for openat(). `why`: the system's error for Failed; what the file is for LeftAlone.
+enum class ReadResult { Ok, Failed, LeftAlone };
 
-ReadResult ReadRegularFileAt(int dirFd, const std::string &name, std::string &text) {
-    // Looked at before it is opened: even a non-blocking open of a FIFO would release a waiting writer.
-    struct stat before {};
-    if (::fstatat(dirFd, name.c_str(), &before, 0) != 0 || !S_ISREG(before.st_mode))
-        return ReadResult::Failed;
-    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return ReadResult::Failed;
+constexpr const char *TooLargeText = "larger than 1 MiB";
+
+ReadResult ReadRegularFileAt(int dirFd, const std::string &name, std::string &text, std::string &why) {
     struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, 0) == 0 && !S_ISREG(st.st_mode)) {
+        why = NotARegularFile(st.st_mode);
+        return ReadResult::LeftAlone;
+    }
+    const int fd = OpenInputFile(dirFd, name, why);
+    if (fd < 0) return ReadResult::Failed;
     ReadResult result = ReadResult::Ok;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
         result = ReadResult::Failed;
-    else if (static_cast<uint64_t>(st.st_size) > SettingsFileLimit)
-        result = ReadResult::TooLarge;
+    } else if (static_cast<uint64_t>(st.st_size) > SettingsFileLimit) {
+        why = TooLargeText;
+        result = ReadResult::LeftAlone;
+    }
     char buffer[65536];
     while (result == ReadResult::Ok) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             text.append(buffer, static_cast<std::size_t>(n));
-            if (text.size() > SettingsFileLimit) result = ReadResult::TooLarge;  // it grew while we read
+            if (text.size() > SettingsFileLimit) {  // it grew while we read
+                why = TooLargeText;
+                result = ReadResult::LeftAlone;
+            }
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
+            why = std::strerror(errno);
             result = ReadResult::Failed;
         }
     }
@@ -89,123 +98,6 @@ void CallTempHook(int folderFd, const std::string &tempName) {
     char folder[PATH_MAX];
     const ssize_t n = ::readlink(link, folder, sizeof folder - 1);
     hook((n > 0 ? std::string(folder, static_cast<std::size_t>(n)) : std::string(".")) + "/" + tempName);
-}
-
-// ---- Where the file may be written ----------------------------------------------------------------
-
-// A descriptor that closes itself.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-// Debian gives every user a group of their own, and with it folders the group may write into; such a
-// group lets no one else in.
-bool IsOwnGroup(gid_t gid) {
-    if (gid != ::getegid()) return false;
-    char buffer[16384];
-    passwd pw{};
-    passwd *user = nullptr;
-    if (::getpwuid_r(::geteuid(), &pw, buffer, sizeof buffer, &user) != 0 || user == nullptr) return false;
-    const std::string name = user->pw_name;
-    char groupBuffer[16384];
-    group gr{};
-    group *found = nullptr;
-    if (::getgrgid_r(gid, &gr, groupBuffer, sizeof groupBuffer, &found) != 0 || found == nullptr)
-        return false;
-    if (name != found->gr_name) return false;
-    for (char **member = found->gr_mem; member && *member; ++member)
-        if (name != *member) return false;
-    return true;
-}
-
-// Why a file in this folder could be swapped by someone else; empty when it cannot. `entry` is the
-// file's own status, or nullptr where it does not exist yet.
-std::string FolderRisk(const struct stat &folder, const struct stat *entry) {
-    const uid_t me = ::geteuid();
-    if (folder.st_uid != me && folder.st_uid != 0) return "its folder belongs to another user";
-    const bool groupWrites = (folder.st_mode & S_IWGRP) != 0 && !IsOwnGroup(folder.st_gid);
-    const bool othersWrite = (folder.st_mode & S_IWOTH) != 0;
-    if (!groupWrites && !othersWrite) return {};
-    // In a sticky folder only the owner of a name may remove or replace it.
-    if ((folder.st_mode & S_ISVTX) != 0 && (entry == nullptr || entry->st_uid == me)) return {};
-    return entry != nullptr && (folder.st_mode & S_ISVTX) != 0
-               ? "it belongs to another user, in a folder other users may write into"
-               : "other users may write into its folder";
-}
-
-// The folder of `path` opened (relative to `base` where the path is relative), and the last element.
-bool OpenFolderOf(int base, const std::string &path, Fd &folder, std::string &name) {
-    const auto slash = path.rfind('/');
-    name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    folder.Reset(::openat(base, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return folder.Get() >= 0 && !name.empty() && name != "." && name != "..";
-}
-
-// Where the new text will go: a folder and a name in it that no one else can swap, after following this
-// user's own links. `refusal` says why not, when that is the reason; otherwise the write just failed.
-struct Target {
-    Fd folder;
-    std::string name;
-    bool exists = false;
-    struct stat st {};
-};
-
-bool FindTarget(const std::string &path, Target &target, std::string &refusal) {
-    if (!OpenFolderOf(AT_FDCWD, path, target.folder, target.name)) return false;
-    constexpr int MaxLinks = 8;
-    for (int links = 0;; ++links) {
-        struct stat folder {};
-        if (::fstat(target.folder.Get(), &folder) != 0) return false;
-        struct stat entry {};
-        target.exists = ::fstatat(target.folder.Get(), target.name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
-        if (!target.exists && errno != ENOENT) return false;
-        refusal = FolderRisk(folder, target.exists ? &entry : nullptr);
-        if (!refusal.empty()) return false;
-        if (links > 0) {
-            // At the end of a link: the file must be ours, or the folder it will be created in.
-            const bool ours = target.exists ? entry.st_uid == ::geteuid() : folder.st_uid == ::geteuid();
-            if (!ours) {
-                refusal = target.exists ? "it is a link to a file of another user"
-                                        : "it is a link into a folder of another user";
-                return false;
-            }
-        }
-        if (!target.exists || !S_ISLNK(entry.st_mode)) {
-            target.st = entry;
-            return true;
-        }
-        if (entry.st_uid != ::geteuid()) {
-            refusal = "it is a link made by another user";
-            return false;
-        }
-        if (links == MaxLinks) {
-            refusal = "it is a chain of too many links";
-            return false;
-        }
-        char to[PATH_MAX];
-        const ssize_t n = ::readlinkat(target.folder.Get(), target.name.c_str(), to, sizeof to - 1);
-        if (n <= 0) return false;
-        Fd next;
-        std::string name;
-        if (!OpenFolderOf(target.folder.Get(), std::string(to, static_cast<std::size_t>(n)), next, name))
-            return false;
-        target.folder.Reset(::dup(next.Get()));
-        target.name = name;
-        if (target.folder.Get() < 0) return false;
-    }
 }
 
 // A temporary file of ours: "." + name + "." + pid + "." + serial + ".tmp".
@@ -255,8 +147,8 @@ void RemoveStaleTemps(int folderFd, const std::string &name) {
 }
 
 bool ReplaceFile(const std::string &path, const BriskletSettings &settings, std::string &refusal) {
-    Target target;
-    if (!FindTarget(path, target, refusal)) return false;
+    SafePlace target;
+    if (!FindSafePlace(path, target, refusal)) return false;
     const int folder = target.folder.Get();
     const char *name = target.name.c_str();
 
@@ -264,14 +156,12 @@ bool ReplaceFile(const std::string &path, const BriskletSettings &settings, std:
     if (target.exists) {
         // Keys we do not own must survive; a file we cannot read, or one made read-only on purpose, is
         // left alone, and so is one too large to be a real settings file.
-        if (!S_ISREG(target.st.st_mode) || ::faccessat(folder, name, R_OK | W_OK, AT_EACCESS) != 0)
-            return false;
-        if (static_cast<uint64_t>(target.st.st_size) > SettingsFileLimit) {
-            refusal = "it is larger than 1 MiB and is left as it is";
-            return false;
-        }
-        const ReadResult read = ReadRegularFileAt(folder, target.name, oldText);
-        if (read == ReadResult::TooLarge) refusal = "it is larger than 1 MiB and is left as it is";
+        if (::faccessat(folder, name, R_OK | W_OK, AT_EACCESS) != 0) return false;
+        std::string why = TooLargeText;
+        const ReadResult read = static_cast<uint64_t>(target.st.st_size) > SettingsFileLimit
+                                    ? ReadResult::LeftAlone
+                                    : ReadRegularFileAt(folder, target.name, oldText, why);
+        if (read == ReadResult::LeftAlone) refusal = "it is " + why + " and is left as it is";
         if (read != ReadResult::Ok) return false;
     }
     const std::string text = ComposeSettingsText(oldText, settings);
@@ -311,10 +201,15 @@ bool ReplaceFile(const std::string &path, const BriskletSettings &settings, std:
 
 }  // namespace
 
-BriskletSettings ReadSettingsFile(const std::string &path, const std::string &exeDirWithSep, bool *tooLarge) {
-    std::string text;
-    const ReadResult read = ReadRegularFileAt(AT_FDCWD, path, text);
-    if (tooLarge) *tooLarge = read == ReadResult::TooLarge;
+bool ReadSettingsText(const std::string &path, std::string &text, std::string &why) {
+    return ReadRegularFileAt(AT_FDCWD, path, text, why) == ReadResult::Ok;
+}
+
+BriskletSettings ReadSettingsFile(const std::string &path, const std::string &exeDirWithSep,
+                                  std::string *leftAlone) {
+    std::string text, why;
+    const ReadResult read = ReadRegularFileAt(AT_FDCWD, path, text, why);
+    if (leftAlone) *leftAlone = read == ReadResult::LeftAlone ? why : std::string();
     if (read != ReadResult::Ok) return DefaultSettings(exeDirWithSep);
     try {
         return ParseSettingsText(text, exeDirWithSep);

@@ -2,13 +2,15 @@
 // window opens, Qt's own options reaching Qt, and a window on the emulator closed by SIGTERM as a desktop
 // session closes it, writing its settings.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 
 #include "BriskletBuild.h"
@@ -109,16 +111,19 @@ TEST(Programs, WindowOnTheEmulatorClosesOnSigtermAndKeepsItsSettings) {
     EXPECT_TRUE(text.contains("Speed=5")) << text.toStdString();
 }
 
-// The settings cannot be written at a SIGTERM (here a folder stands where the file would go): the box that
-// says so must not hold the process, whose session may be gone. A further stop signal closes it; what it
-// said goes to stderr.
+// The settings cannot be written at a SIGTERM (no file may grow here, as on a full disk): the box that says
+// so must not hold the process, whose session may be gone. A further stop signal closes it; what it said
+// goes to stderr.
 TEST(Programs, AStopSignalClosesABoxNobodyAnswers) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString program = dir.filePath("brisklet");
     ASSERT_TRUE(QFile::copy(BRISKLET_PATH, program));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("Brisklet.INI"));
     QProcess p;
+    p.setChildProcessModifier([] {
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    });
     p.setProcessEnvironment(WithoutDisplay());
     p.start(program, {"-platform", "offscreen", "--link", "sim"});
     ASSERT_TRUE(p.waitForStarted(ExitWaitMs));
@@ -129,6 +134,35 @@ TEST(Programs, AStopSignalClosesABoxNobodyAnswers) {
     ASSERT_EQ(p.state(), QProcess::NotRunning) << "still running: the box holds it";
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_TRUE(p.readAllStandardError().contains("Unable to write")) << "what the box said is on stderr";
+}
+
+// A FIFO as the trace log, the settings file and the link's node: each refused in one line on stderr and
+// never waited on; the window runs on without them until SIGTERM closes it, and leaves the FIFO as it is.
+TEST(Programs, WindowRefusesAFifoAtEachPathInOneLineAndRunsOn) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("brisklet"), fifo = dir.filePath("Brisklet.INI");
+    ASSERT_TRUE(QFile::copy(BRISKLET_PATH, program) && ::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+    const QStringList lines{"trace log " + fifo + " not opened: it is a FIFO, not a regular file",
+                            fifo + " is a FIFO, not a regular file: not read, and not rewritten at close",
+                            fifo + " is not a serial terminal; not opened"};
+    QProcess p;
+    p.setProcessEnvironment(WithoutDisplay());
+    p.start(program, {"-platform", "offscreen", "--log=" + fifo, "--link=serial:" + fifo});
+    QByteArray err;
+    auto said = [&](const QString &line) {
+        return QString::fromLocal8Bit(err).count("brisklet: " + line + "\n");
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (err += p.readAllStandardError(), std::all_of(lines.begin(), lines.end(), said)); },
+        ExitWaitMs))
+        << err.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(ExitWaitMs));
+    EXPECT_EQ(p.exitCode(), 0);
+    err += p.readAllStandardError();
+    for (const QString &line : lines) EXPECT_EQ(said(line), 1) << err.toStdString();
+    struct stat st {};
+    EXPECT_TRUE(::stat(fifo.toLocal8Bit().constData(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 }  // namespace

@@ -76,6 +76,8 @@ public:
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
     }
+    // Standard output goes to the file at `path` instead of being gathered.
+    void SendOutputTo(const QString &path) { process_.setStandardOutputFile(path); }
     qint64 Pid() const { return process_.processId(); }
 
     const QStringList &Status() { return (Collect(), errLines_); }

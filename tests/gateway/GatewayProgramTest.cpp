@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCanBus>
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
@@ -20,6 +22,7 @@
 #include "GatewayProcess.h"
 #include "RecordingChannel.h"
 #include "SerialPty.h"
+#include "VirtualBusName.h"
 
 namespace {
 
@@ -287,6 +290,38 @@ TEST_F(GatewayWithAdapter, TracesTrafficFollowsAReplugAndDisablesOnSigterm) {
         EXPECT_TRUE(TraceLine.match(line).hasMatch()) << line.toStdString();
 }
 
+// The mirror on a virtual bus this test serves: what a node writes there the adapter transmits, and the
+// trace logs it as sent, which python-can's reader and log2asc take as transmitted. The warning that
+// every local user shares that bus is said once; Qt's own chatter is not said.
+TEST_F(GatewayWithAdapter, MirrorOnTheVirtualBusLogsWhatTheAdapterSent) {
+    std::unique_ptr<QCanBusDevice> node(QCanBus::instance()->createDevice("virtualcan", PrivateVirtualBus()));
+    ASSERT_TRUE(node && node->connectDevice());
+    StartAdapter();
+    const QString log = dir.filePath("bus.log");
+    ASSERT_TRUE(gateway.Start(
+        {"--link=serial:" + linkPath, "--bus=virtualcan:" + PrivateVirtualBus(), "--log=" + log}));
+    // The adapter's traffic heard on the bus: the bus server has the gateway's device.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return node->framesAvailable() > 0; }, 10000));
+    ASSERT_TRUE(node->writeFrame(QCanBusFrame(0x1ABCDEF0, QByteArray::fromHex("1122"))));
+    auto run = [](const QString &program, const QStringList &arguments) {
+        QProcess p;
+        p.start(program, arguments);
+        return p.waitForFinished(60000) ? QString::fromLatin1(p.readAllStandardOutput()) : QString();
+    };
+    const QString sent =
+        "import sys, can\nfor m in can.CanutilsLogReader(sys.argv[1]):\n  if not m.is_rx: "
+        "print(hex(m.arbitration_id), m.is_extended_id, m.is_remote_frame, m.dlc, m.data.hex())";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return run("/usr/bin/python3", {"-c", sent, log}) == "0x1abcdef0 True False 2 1122\n";
+        },
+        10000));
+    const QString asc = run("log2asc", {"-I", log, "brisklet0"}).simplified();
+    EXPECT_TRUE(asc.contains("1 1ABCDEF0x Tx d 2 11 22")) << asc.toStdString();
+    EXPECT_EQ(gateway.Status().filter("every local user").size(), 1) << gateway.StatusText().toStdString();
+    EXPECT_EQ(gateway.Status().filter(QRegularExpression("^qt\\.")), QStringList{});
+}
+
 TEST(GatewayTraceFile, AppendsWholeLinesUnderTheGivenName) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -358,8 +393,9 @@ TEST(GatewayTraceFile, AWriteErrorDisablesTheAdapterAndEndsTheRun) {
 TEST(GatewayLink, SaysWhyItCannotOpenAndWaitsOnlyWhereThatHelps) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString plain = dir.filePath("plain");
+    const QString plain = dir.filePath("plain"), fifo = dir.filePath("fifo");
     QFile(plain).open(QIODevice::WriteOnly);
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);  // never opened: that would wait for a writer
     struct Row {
         QString path;
         const char *says;
@@ -368,6 +404,7 @@ TEST(GatewayLink, SaysWhyItCannotOpenAndWaitsOnlyWhereThatHelps) {
     for (const Row &row : {Row{dir.filePath("ttyUSB9"), "does not exist", true},
                            Row{dir.path(), "is not a serial terminal", false},
                            Row{plain, "is not a serial terminal", false},
+                           Row{fifo, "is not a serial terminal", false},
                            Row{QStringLiteral("/dev/null"), "is not a serial terminal", false}}) {
         GatewayProcess gateway;
         ASSERT_TRUE(gateway.Start({"--link=serial:" + row.path}));
@@ -385,7 +422,7 @@ TEST(GatewayStatusLines, ReaderGoneStillStopsCleanly) {
     ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
     GatewayProcess gateway;
     gateway.SendStatusTo(pipeFds[1]);
-    ASSERT_TRUE(gateway.Start({"--link=sim", "--log=/dev/null"}));
+    ASSERT_TRUE(gateway.Start({"--link=sim"}));
     ::close(pipeFds[1]);
     // Read until the initialisation is answered, then hang up the reading end.
     QByteArray seen;
@@ -418,9 +455,11 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString log = dir.filePath("never.log");
+    const QString log = dir.filePath("never.log"), fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);  // never waited on
     for (const QStringList &args : {QStringList{"--link=sim", "--log=" + log, "--bitrate", "300"},
-                                    QStringList{"--link=sim", "--log=" + log, "--tag=xyz"}}) {
+                                    QStringList{"--link=sim", "--log=" + log, "--tag=xyz"},
+                                    QStringList{"--link=sim", "--log=" + log, "--settings=" + fifo}}) {
         GatewayProcess bad;
         ASSERT_TRUE(bad.Start(args));
         EXPECT_EQ(bad.Finish(), 2);
@@ -430,8 +469,8 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
         EXPECT_FALSE(QFile::exists(log)) << "a bad option must not start anything";
     }
 
-    // A link that cannot be set up, and a trace file that cannot be opened: said in one line, and
-    // nothing runs.
+    // A link that cannot be set up, and a trace file that cannot or must not be opened (a FIFO): said in one
+    // line, and nothing runs.
     GatewayProcess noLibrary;
     ASSERT_TRUE(noLibrary.Start({"--link=d2xx:" + dir.filePath("libftd2xx.so"), "--log=" + log}));
     EXPECT_EQ(noLibrary.Finish(), 1);
@@ -439,11 +478,13 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
     EXPECT_TRUE(noLibrary.Status().first().contains("libftd2xx.so")) << noLibrary.StatusText().toStdString();
     EXPECT_FALSE(QFile::exists(log));
 
-    GatewayProcess unopened;
-    ASSERT_TRUE(unopened.Start({"--link=sim", "--log=" + dir.filePath("no/such/folder/x.log")}));
-    EXPECT_EQ(unopened.Finish(), 1);
-    ASSERT_EQ(unopened.Status().size(), 1) << unopened.StatusText().toStdString();
-    EXPECT_TRUE(unopened.Status().first().contains("x.log")) << unopened.StatusText().toStdString();
+    for (const QString &path : {dir.filePath("no/such/folder/x.log"), fifo}) {
+        GatewayProcess unopened;
+        ASSERT_TRUE(unopened.Start({"--link=sim", "--log=" + path}));
+        EXPECT_EQ(unopened.Finish(), 1);
+        ASSERT_EQ(unopened.Status().size(), 1) << unopened.StatusText().toStdString();
+        EXPECT_TRUE(unopened.Status().first().contains(path)) << unopened.StatusText().toStdString();
+    }
 }
 
 }  // namespace

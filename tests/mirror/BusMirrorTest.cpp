@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
+#include <QUrl>
 #include <condition_variable>
 #include <mutex>
 
@@ -181,13 +183,48 @@ TEST_F(MirrorTest, AFullAdapterQueueIsCountedAndReported) {
 
     mirror->TransmitNext();
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_NE(notices[0].find("5 frames from the bus not transmitted"), std::string::npos) << notices[0];
+    EXPECT_EQ(notices[0], "bus -> adapter: 5 frames dropped, the adapter takes one frame per 100 ms");
     // The oldest are kept: the first command is the first frame.
     ASSERT_TRUE(log->WaitForCount(1, std::chrono::milliseconds(GenerousMs)));
     ASSERT_EQ(OutInits().size(), 1u);
     EXPECT_EQ(OutInits()[0].payload[4], 0x40);  // 0x200: ID1 = id >> 3
     mirror->TransmitNext();                      // nothing new lost: no second notice
     EXPECT_EQ(notices.size(), 1u);
+}
+
+// What any local user can write to the virtual bus's server, which Qt then hands over as frames no
+// classic CAN controller sends: dropped and counted, never transmitted.
+TEST_F(MirrorTest, MalformedFramesFromTheBusAreDroppedAndCounted) {
+    StartMirror();
+    QTcpSocket raw;
+    raw.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(QUrl(iface).port(35468)));
+    ASSERT_TRUE(raw.waitForConnected(GenerousMs));
+    // 0x12345 in the 11-bit form, beyond 29 bits, 9 bytes, CAN FD, remote of length 10; then 0x123 [1] 11.
+    raw.write(
+        "can0:74565##11\ncan0:4294967295#X#11\ncan0:291##112233445566778899\ncan0:291#F#11\n"
+        "can0:291#R#00000000000000000000\ncan0:291##11\n");
+    ASSERT_TRUE(Wait([&] { return adapterBus.TransmittedCount() == 1; }));
+    EXPECT_EQ(adapterBus.Transmitted()[0], MakeFrame(0x123, false, {0x11}));
+    EXPECT_EQ(mirror->Counts().fromBusMalformed, 5u);
+}
+
+// A server that takes the connection and never reads: once the kernel's share and the device's bound are
+// full, every frame is dropped and counted, and nothing more is taken into the process.
+TEST_F(MirrorTest, ABusThatNeverReadsCostsCountedDropsNotMemory) {
+    QTcpServer server;  // the kernel takes the connection in; nobody ever accepts or reads it
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    server.pauseAccepting();
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(server.serverPort()) + "/can0";
+    mirror = std::make_unique<BusMirror>(BusChoice{"virtualcan", url}, Hooks());
+    ASSERT_TRUE(mirror->Start());
+    uint64_t pushed = 0, written = 0;
+    for (int round = 0; round < 12; ++round) {  // 4,096 at a time: the port's own ring never fills
+        for (int i = 0; i < 4096; ++i, ++pushed) mirror->CanFrameWithRemote(0, 0, 0, 0, 0x123, 8, false, {});
+        ASSERT_TRUE(Wait([&] { return mirror->Counts().toBus + mirror->Counts().toBusOverflow == pushed; }));
+        if (round == 9) written = mirror->Counts().toBus;
+    }
+    EXPECT_GT(mirror->Counts().toBusOverflow, 0u);
+    EXPECT_EQ(mirror->Counts().toBus, written) << "frames taken in past the bound";
 }
 
 // The port's ring on its own: while the bus thread is held (here, inside a listener call), what does not
@@ -329,6 +366,7 @@ TEST_F(MirrorTest, ABusThatGoesAwayIsReportedOnceAndTheAdapterKeepsWorking) {
     ASSERT_TRUE(AddPumpConsumer(&display));
     mirror = std::make_unique<BusMirror>(BusChoice{"virtualcan", url.toStdString()}, Hooks());
     ASSERT_TRUE(mirror->Start()) << (notices.empty() ? "" : notices.back());
+    ExpectSharedBusWarning();
     ASSERT_TRUE(mirror->Attach());
     adapterBus.Inject(MakeFrame(0x123, false, {1}));
     ASSERT_TRUE(Wait([&] { return mirror->Counts().toBus == 1; }));

@@ -37,6 +37,9 @@ TEST(QtCanBusPort, UnknownPluginIsNamedWithTheInstalledOnes) {
     EXPECT_EQ(why.rfind("bus: no CAN plugin \"nosuchbus\" (installed: ", 0), 0u) << why;
     EXPECT_NE(why.find("virtualcan"), std::string::npos) << why;
     EXPECT_FALSE(port.Transmit(BusFrame{}));
+    QtCanBusPort can7({"virtualcan", "can7"});  // Qt's plugin would put it on can0 without a word
+    EXPECT_FALSE(can7.Open(why));
+    EXPECT_EQ(why, "bus: virtualcan:can7: Qt's virtual bus has only the channels can0 and can1");
 }
 
 TEST(QtCanBusPort, FramesConvertBothWays) {

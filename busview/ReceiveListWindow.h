@@ -1,0 +1,77 @@
+// The receive list: a window of its own beside the main window, one row per identifier and form, and the
+// bus health line at its foot.
+//
+// It reads a ReceiveTable that the receive path fills (see ReceiveTable.h for the threads) and asks a
+// HealthSource for the bit rate and what the receive path dropped (may be null: load "?", drops 0); it
+// owns neither, and both outlive it. Every RefreshInterval
+// while it is shown it takes the table's changes into its model (paused: only the health line moves on,
+// the rows stay as they were while the table goes on counting). Its size and column widths live in a
+// settings file of its own (DefaultSettingsPath), read when it is made and written when it closes.
+//
+// Window thread only.
+#pragma once
+
+#include <QWidget>
+#include <chrono>
+
+#include "BusHealth.h"
+#include "ReceiveListModel.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class QTimer;
+
+class ReceiveListWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds RefreshInterval{100};
+
+    ReceiveListWindow(busview::ReceiveTable *table, const busview::HealthSource *health,
+                      const QString &settingsPath = DefaultSettingsPath(), QWidget *parent = nullptr);
+    ~ReceiveListWindow() override;
+
+    // $XDG_CONFIG_HOME/brisklet/receive-list.ini (~/.config/... by default).
+    static QString DefaultSettingsPath();
+
+    // What the timer does; public so that tests and the owner can bring the list up to date at once.
+    void RefreshNow();
+    void SetPaused(bool paused);
+    bool Paused() const;
+    void ClearList();
+    // The selected frame rows, in the order shown, as candump log lines on the clipboard.
+    void CopySelection();
+    void SaveSettings() const;
+
+    // The controls, named for tests as the main window's are.
+    QLineEdit *editFilterId = nullptr;
+    QLineEdit *editFilterMask = nullptr;
+    QPushButton *btnPause = nullptr;
+    QPushButton *btnClear = nullptr;
+    QPushButton *btnCopy = nullptr;
+    QTableView *view = nullptr;
+    QLabel *lblLoad = nullptr;
+    QLabel *lblRates = nullptr;
+    QLabel *lblDrops = nullptr;
+    ReceiveListModel *model = nullptr;
+    ReceiveListProxy *proxy = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Build();
+    void RestoreSettings();
+    void FilterEdited();
+    void ShowHealth(const busview::LoadFigures &load);
+
+    busview::ReceiveTable *table_;
+    const busview::HealthSource *health_;
+    QString settingsPath_;
+    QTimer *timer_ = nullptr;
+};
