@@ -16,24 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "AdapterExtras.h"
 #include "AppIcon.h"
 #include "BriskletBuild.h"
-#include "BusMirror.h"
-#include "CanBusPort.h"
 #include "CommandLine.h"
-#include "CommandWrite.h"
-#include "EmulatedFirmware.h"
 #include "LinkBackend.h"
 #include "MessageBoxes.h"
 #include "Options.h"
 #include "PresenceWatch.h"
-#include "QtCanBusPort.h"
 #include "QtMessages.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
 #include "StatusLines.h"
-#include "TraceLog.h"
 
 namespace {
 
@@ -76,35 +71,10 @@ int main(int argc, char **argv) {
     IgnoreWriteSignals();
     pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);  // before any thread exists, so all inherit it
 
-    std::string why, logProblem;
-    std::unique_ptr<TraceLog> trace;
-    if (!options.log.empty()) {
-        TraceLogOptions traceOptions;
-        traceOptions.interfaceName = options.logName;
-        traceOptions.adapterClockSet = &AdapterClockSet;
-        // On the receive thread, once: logging stops, the receive path goes on.
-        traceOptions.onError = [](const std::string &message, const std::string &brief) {
-            Say(message);
-            if (frmMain) frmMain->QueueLinkErrorLine(brief, message);
-        };
-        trace = std::make_unique<TraceLog>(traceOptions);
-        // A log that may not or cannot be opened (another user's link, a FIFO): the window goes on without
-        // one, and says why.
-        if (!trace->Open(options.log, logProblem)) {
-            std::fprintf(stderr, "brisklet: %s\n", logProblem.c_str());
-            trace.reset();
-        }
-    }
+    std::string why;
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
     const bool linked = InstallLinkBackend(options.link, why);
     if (!linked) std::fprintf(stderr, "brisklet: %s\n", why.c_str());
-    // The emulated adapter answers commands and, when asked, hears traffic on its bus.
-    std::unique_ptr<EmulatedFirmware> firmware;
-    if (linked && options.link.kind == LinkKind::Sim) {
-        firmware = std::make_unique<EmulatedFirmware>(TheSimAdapter());
-        TheSimAdapter().SetFirmware(firmware.get());
-        if (options.trafficGiven) firmware->StartGenerator(options.traffic);
-    }
 
     // QApplication sees Qt's own options only; it keeps argc and argv for its whole life.
     std::vector<char *> qtArgv;
@@ -116,49 +86,44 @@ int main(int argc, char **argv) {
     QApplication::setWindowIcon(AppIcon());
     StatusLines lines(STDERR_FILENO, "brisklet: ");
     stderrLines = &lines;
-    std::unique_ptr<QtCanBusPort> bus;
-    if (firmware && options.busGiven) {
-        bus = std::make_unique<QtCanBusPort>(options.bus);
-        if (!bus->Open(why)) {
-            std::fprintf(stderr, "brisklet: %s\n", why.c_str());
-            firmware->StopGenerator();
-            TheSimAdapter().SetFirmware(nullptr);
-            return 1;
-        }
-        firmware->AttachBus(bus.get());
-    }
     WindowOptions windowOptions;
     windowOptions.InitializeOnFind = options.initialize;
     windowOptions.SayOnStderr = Say;
     TfrmMain window(windowOptions);
-    if (trace) window.AttachTraceLog(std::move(trace));
-    // Any other link: the adapter mirrored onto the bus, both ways. The window's timer paces what goes
-    // to the adapter; a bus that fails is said once and the window goes on with the adapter alone.
-    std::unique_ptr<BusMirror> mirror;
-    QTimer mirrorTimer;
-    if (!firmware && options.busGiven) {
-        BusMirrorHooks hooks;
-        hooks.writeCommand = [&window](int code, const PayloadBuffer &payload, int length) {
-            return window.CreateMessage(code, length, payload);
-        };
-        hooks.canTransmit = [&window] {
-            return DevicePresent.load() &&
-                   !(window.ListeningCheckBox && window.ListeningCheckBox->isChecked());
-        };
-        hooks.notice = [&window](const std::string &line) {
-            Say(line);
-            window.ErrorMessages(QString::fromStdString(line));
-        };
-        // What the adapter transmitted goes into the trace log as a sent line, between two pumps.
-        hooks.sent = [&window](uint32_t id, uint8_t info, bool remote, const uint8_t (&data)[8]) {
-            const candump::Timestamp now = SystemClockStamp();
-            auto hold = EnterPumpGate();
-            if (TraceLog *log = window.AttachedTraceLog()) log->SentFrame(now, id, info, remote, data);
-        };
-        mirror = std::make_unique<BusMirror>(options.bus, std::move(hooks));
-        if (mirror->Start()) mirror->Attach();
-        QObject::connect(&mirrorTimer, &QTimer::timeout, &window, [&mirror] { mirror->TransmitNext(); });
-        mirrorTimer.start(BusMirror::TickInterval);
+
+    AdapterExtrasHooks hooks;
+    hooks.writeCommand = [&window](int code, const PayloadBuffer &payload, int length) {
+        return window.CreateMessage(code, length, payload);
+    };
+    hooks.canTransmit = [&window] {
+        return DevicePresent.load() && !(window.ListeningCheckBox && window.ListeningCheckBox->isChecked());
+    };
+    // Lines from other threads (the log's, a drop notice) reach the status line queued, in order.
+    hooks.notice = [&window](const std::string &line) {
+        Say(line);
+        window.QueueLinkErrorLine(line);
+    };
+    // Once, on the log's thread: logging stops, everything else goes on.
+    hooks.logFailed = [&window](const std::string &message, const std::string &brief) {
+        Say(message);
+        window.QueueLinkErrorLine(brief, message);
+    };
+    AdapterExtras extras(window.Session(), hooks);
+    std::string logProblem;
+    // A log that may not or cannot be opened (another user's link, a FIFO): the window goes on without one,
+    // and says why.
+    if (!options.log.empty() && !extras.OpenLog(options.log, options.logName, logProblem)) Say(logProblem);
+    if (linked && options.link.kind == LinkKind::Sim) {
+        // The emulated adapter answers commands and, when asked, hears traffic on its bus.
+        if (!extras.StartEmulator(options.trafficGiven ? &options.traffic : nullptr,
+                                  options.busGiven ? &options.bus : nullptr, why)) {
+            std::fprintf(stderr, "brisklet: %s\n", why.c_str());
+            return 1;
+        }
+    } else if (options.busGiven) {
+        // Any other link: the adapter mirrored onto the bus, both ways; a bus that fails is said once and
+        // the window goes on with the adapter alone.
+        extras.StartMirror(options.bus);
     }
     window.show();
     const int signalFd = signalfd(-1, &closeSignals, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -185,15 +150,6 @@ int main(int argc, char **argv) {
     stderrLines = nullptr;
     closeRequest.reset();
     if (signalFd >= 0) close(signalFd);
-    mirrorTimer.stop();
-    mirror.reset();  // after the window's receive thread has stopped: no pump calls it any more
-    if (bus) {
-        firmware->AttachBus(nullptr);
-        bus->Close();
-    }
-    if (firmware) {
-        firmware->StopGenerator();
-        TheSimAdapter().SetFirmware(nullptr);
-    }
+    extras.Stop();  // the window's receive thread has stopped at its close: nothing feeds them any more
     return rc;
 }

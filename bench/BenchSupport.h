@@ -26,17 +26,16 @@ MixedStream MakeMixedStream(long goodReports, uint32_t seed);
 // `count` intact reports, back to back, with identifiers and data from `seed`.
 std::vector<uint8_t> MakeReports(long count, uint32_t seed);
 
-// Counts what the decoder hands over, and nothing else.
-class CountingSink final : public DecodeSink {
-public:
-    void CanFrame(int, int, int, int Millisecond, uint32_t Identifier, uint8_t,
-                  const uint8_t (&Data)[8]) override {
+// Counts what the decoder makes of each frame, and nothing else.
+struct DecodeCount {
+    void Decode(const FrameBuffer &msg) {
+        if (DecodeMessage(msg, false, event) != Decoded::Event) return;
+        if (event.kind != BusEvent::Kind::Frame) return;
         ++frames;
-        mix ^= Identifier + static_cast<uint32_t>(Millisecond) + Data[7];
+        mix ^= event.id + static_cast<uint32_t>(event.adapterMs) + event.data[7];
     }
-    void BusError(uint8_t) override { ++errors; }
-    void CommandReport(uint8_t) override { ++reports; }
-    long frames = 0, errors = 0, reports = 0;
+    BusEvent event;
+    long frames = 0;
     uint32_t mix = 0;
 };
 

@@ -47,7 +47,7 @@
 #include "PresenceWatch.h"
 #include "PtyWindow.h"
 #include "SimAdapter.h"
-#include "TraceLog.h"
+#include "AdapterExtras.h"
 
 namespace {
 
@@ -347,15 +347,17 @@ int main(int argc, char **argv) {
         sw = std::make_unique<SimWindow>();
     }
     TfrmMain &w = serial ? pw->window() : sw->window();
+    // The log as the program wires it: on its own output thread, fed by the window's session.
+    AdapterExtrasHooks extrasHooks;
+    extrasHooks.notice = [](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    AdapterExtras extras(w.Session(), extrasHooks);
     if (!o.log.empty()) {
         std::remove(o.log.c_str());
-        auto trace = std::make_unique<TraceLog>();
         std::string why;
-        if (!trace->Open(o.log, why)) {
+        if (!extras.OpenLog(o.log, "brisklet0", why)) {
             std::printf("%s\nRESULT fail\n", why.c_str());
             return 1;
         }
-        w.AttachTraceLog(std::move(trace));
     }
     const bool traffic = o.idle.empty();
     if (!serial && o.idle != "none" && !sw->PlugAndFind()) {
@@ -475,7 +477,8 @@ int main(int argc, char **argv) {
         std::printf("lost                %ld\n", sent - counted);
         pass = pass && drained && sent > 0;
         if (!o.log.empty()) {
-            w.close();  // the log's last lines go out and the file is closed
+            w.close();
+            extras.Stop();  // the log's last lines go out and the file is closed
             std::ifstream in(o.log);
             long lines = 0;
             for (std::string line; std::getline(in, line);) lines += line.find('#') != std::string::npos;

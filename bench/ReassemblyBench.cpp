@@ -32,11 +32,11 @@ void BM_ReassembleDecode(benchmark::State &state) {
     FrameBuffer msg;
     for (auto _ : state) {
         stream->Reset();
-        CountingSink sink;
+        DecodeCount sink;
         for (std::size_t at = 0; at < s.bytes.size(); at += readSize) {
             const std::size_t n = std::min(readSize, s.bytes.size() - at);
             stream->SaveMessage(s.bytes.data() + at, static_cast<int>(n));
-            while (stream->TakeMessage(msg)) DecodeMessage(msg, false, sink);
+            while (stream->TakeMessage(msg)) sink.Decode(msg);
         }
         benchmark::DoNotOptimize(sink.mix);
         if (sink.frames != s.goodReports || stream->DroppedFrames != 0) {

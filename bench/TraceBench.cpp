@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "CandumpLine.h"
 #include "TraceLog.h"
@@ -33,20 +35,27 @@ void BM_TraceFormatLine(benchmark::State &state) {
 }
 BENCHMARK(BM_TraceFormatLine);
 
-// One iteration is one pump: state.range(0) frames, then EndOfPump. Frames move through the day so the
-// day tracker's hourly local time lookups are in the figure.
+// One iteration is one read's batch: state.range(0) frames on a set adapter clock, arriving a millisecond
+// after their stamps, so the clock's local time lookups and placing on the day are in the figure.
 void RunPumps(benchmark::State &state, TraceLog &log, const std::string &truncatePath) {
     const long perPump = state.range(0);
+    std::vector<BusEvent> batch(static_cast<std::size_t>(perPump));
+    const int64_t midnight = int64_t{1733616000} * 1000000;  // 2024-12-08 UTC
     long frame = 0;
     long written = 0;
     for (auto _ : state) {
-        for (long i = 0; i < perPump; ++i, ++frame) {
+        for (BusEvent &e : batch) {
             const long ms = frame % (24L * 3600 * 1000);
-            log.CanFrame(static_cast<int>(ms / 3600000), static_cast<int>(ms / 60000 % 60),
-                         static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000),
-                         static_cast<uint32_t>(frame & 0x7FF), 8, false, Data);
+            e.kind = BusEvent::Kind::Frame;
+            e.id = static_cast<uint32_t>(frame & 0x7FF);
+            e.info = e.dlc = 8;
+            std::copy(Data, Data + 8, e.data);
+            e.adapterMs = static_cast<int32_t>(ms);
+            e.arrivalUs = midnight + int64_t{frame} / (24L * 3600 * 1000) * 86'400'000'000 + (ms + 1) * 1000;
+            e.adapterClockSet = true;
+            ++frame;
         }
-        log.EndOfPump();
+        log.Log(batch);
         written += perPump;
         if (!truncatePath.empty() && written > 1000000) {  // keep the file to some 50 MB
             state.PauseTiming();

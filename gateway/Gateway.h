@@ -2,8 +2,9 @@
 // initialisation each time it is found, the status lines, and the disable sequence on SIGINT/SIGTERM/SIGHUP.
 //
 // Thread contract: every method runs on the main thread (the one that made the object and runs the event
-// loop). The receive thread runs the pump; the consumers (trace log, status) are called there. The
-// presence tick takes the pump gate, as the window's does, so it never runs inside a pump.
+// loop). It drives one AdapterSession, as the window does: the receive thread hands each read's events to
+// the consumers (the trace log on its own output thread, the status lines of the adapter's reports, the
+// bus mirror), none of which ever makes it wait.
 //
 // Command sequences run on the main thread with the 100 ms waits dispatching events, so presence ticks and
 // status lines go on meanwhile. One sequence runs at a time: what is asked during one (an initialisation
@@ -16,17 +17,12 @@
 #include <QTimer>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "AdapterExtras.h"
 #include "AdapterSequences.h"
-#include "BusMirror.h"
-#include "EmulatedFirmware.h"
+#include "AdapterSession.h"
 #include "GatewayOptions.h"
-#include "PresenceWatch.h"
-#include "ReceivePump.h"
 #include "StatusLines.h"
-#include "TraceLog.h"
-#include "UnitThread.h"
 
 class Gateway final : public QObject {
 public:
@@ -46,25 +42,18 @@ public:
 
 private:
     class Channel;
-    class Presence;
     class Reports;
 
     void Tick();
     void RunSequences();
     void OnSignal();
-    void AttachConsumers();
-    void Attach(PumpConsumer &consumer);
 
     GatewayOptions options_;
     int signalFd_;
     StatusLines status_;
-    std::unique_ptr<TraceLog> trace_;
+    AdapterSession session_;
     std::unique_ptr<Reports> reports_;
-    std::unique_ptr<EmulatedFirmware> firmware_;
-    std::unique_ptr<BusMirror> mirror_;
-    QTimer mirrorTimer_;
-    std::vector<PumpConsumer *> consumers_;  // attached to the pump, in the order they were added
-    std::unique_ptr<TEventThread> receiveThread_;
+    std::unique_ptr<AdapterExtras> extras_;
     QTimer presenceTimer_;
     std::unique_ptr<QSocketNotifier> signalNotifier_;
     bool started_ = false;
@@ -75,5 +64,4 @@ private:
     bool stopRequested_ = false;
     bool initCut_ = false;  // the initialisation under way sends nothing more
     int exitCode_ = 0;
-    OpenProblemNotice openProblems_;
 };

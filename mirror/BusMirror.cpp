@@ -63,24 +63,21 @@ void BusMirror::Detach() {
 
 // ---- Adapter to bus (the pump's thread) ----
 
-void BusMirror::CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
-                         uint8_t Info, const uint8_t (&Data)[8]) {
-    CanFrameWithRemote(Hour, Minute, Second, Millisecond, Identifier, Info, false, Data);
-}
-
-void BusMirror::CanFrameWithRemote(int, int, int, int, uint32_t Identifier, uint8_t Info, bool Remote,
-                                   const uint8_t (&Data)[8]) {
-    BusFrame frame;
-    frame.extended = (Info & InfoExtendedFlag) != 0;
-    frame.identifier = Identifier & (frame.extended ? ExtendedMask : StandardMask);
-    frame.remote = Remote;
-    frame.length = static_cast<uint8_t>(std::min(Info & 0x0F, 8));
-    if (!Remote) std::copy(Data, Data + frame.length, frame.data.begin());
-    port_.Transmit(frame);  // a full ring or a closed bus is counted there
-}
-
-void BusMirror::BusError(uint8_t Flags) {
-    if (Flags != 0) port_.TransmitError(Flags);
+void BusMirror::Take(std::span<const BusEvent> events) {
+    for (const BusEvent &e : events) {
+        if (e.kind == BusEvent::Kind::BusError) {
+            if (e.errorFlags != 0) port_.TransmitError(e.errorFlags);
+            continue;
+        }
+        if (e.kind != BusEvent::Kind::Frame || e.transmitted) continue;
+        BusFrame frame;
+        frame.extended = e.extended;
+        frame.identifier = e.id & (frame.extended ? ExtendedMask : StandardMask);
+        frame.remote = e.remote;
+        frame.length = static_cast<uint8_t>(e.LengthField());
+        if (!e.remote) std::copy(e.data, e.data + frame.length, frame.data.begin());
+        port_.Transmit(frame);  // a full ring or a closed bus is counted there
+    }
 }
 
 // ---- Bus to adapter ----
@@ -116,7 +113,7 @@ void BusMirror::TransmitNext() {
     }
     ReportLosses(now);
 
-    if (sentBefore_ && now - lastCommand_ < Spacing) return;
+    if (sentBefore_ && now - lastCommand_ < CommandSpacing) return;
     {
         std::lock_guard lock(adapterMutex_);
         if (adapterCount_ == 0) return;
@@ -150,11 +147,18 @@ void BusMirror::TransmitNext() {
         return;
     }
     sentToAdapter_.fetch_add(1);
-    if (hooks_.sent) {
-        uint8_t data[8] = {};
-        std::copy(frame.data.begin(), frame.data.begin() + count, data);
-        hooks_.sent(frame.identifier, InfoByte(count, frame.extended), frame.remote, data);
-    }
+    // What the adapter took goes to every consumer of the receive path as sent (the log's " T" line).
+    BusEvent sent;
+    sent.kind = BusEvent::Kind::Frame;
+    sent.transmitted = true;
+    sent.id = frame.identifier;
+    sent.extended = frame.extended;
+    sent.remote = frame.remote;
+    sent.info = InfoByte(count, frame.extended);
+    sent.dlc = static_cast<uint8_t>(count);
+    std::copy(frame.data.begin(), frame.data.begin() + count, sent.data);
+    sent.arrivalUs = ArrivalClockUs();
+    PublishEvents({&sent, 1});
 }
 
 BusMirrorCounts BusMirror::Counts() const {
@@ -188,7 +192,7 @@ void BusMirror::ReportLosses(Clock::time_point now) {
                " frames dropped, the bus takes them slower than the adapter receives them");
     if (fromBus != reportedFromBus_)
         Notify("bus -> adapter: " + std::to_string(fromBus) +
-               " frames dropped, the adapter takes one frame per " + std::to_string(Spacing.count()) + " ms");
+               " frames dropped, the adapter takes one frame per " + std::to_string(CommandSpacing.count()) + " ms");
     if (malformed != reportedMalformed_)
         Notify("bus -> adapter: " + std::to_string(malformed) +
                " malformed frames dropped (identifier beyond its form, over 8 bytes, CAN FD or not a data "

@@ -5,7 +5,9 @@
 //    report goes as an error frame where the plugin carries error frames (QtCanBusPort::CarriesErrorFrames).
 //  - bus to adapter: a frame another node writes on the bus is queued, and the owner's TransmitNext sends
 //    it as a one-shot OUT Initialization on slot MirrorSlot (not periodic, sent frame not reported back),
-//    one command per Spacing at most, and only while the adapter can transmit (present, not listening).
+//    one command per CommandSpacing at most, and only while the adapter can transmit (present, not
+//    listening). Each frame the adapter took is handed to every consumer of the receive path as a
+//    transmitted event (BusEvent::transmitted; the log writes it as a sent line), never back to the bus.
 //
 // No loops: the bus device does not hand back the frames it wrote itself (they carry Qt's local echo
 // mark, and socketcan does not receive its own frames unless asked to), and a frame the adapter transmits
@@ -13,7 +15,7 @@
 // the bus it came from.
 //
 // Threads:
-//  - The receive thread (or whoever runs the pump) calls the pump's side: it copies each frame into the
+//  - The receive thread (or whoever runs the pump) calls Take: it copies each frame into the
 //    bus port's bounded ring (BusQueueCapacity, allocated once) and never waits for the bus; a full ring
 //    drops the frame and counts it.
 //  - The bus port's own thread runs the device and puts frames from other nodes into the adapter queue
@@ -49,6 +51,7 @@
 #include "CanBusPort.h"
 #include "Commands.h"
 #include "QtCanBusPort.h"
+#include "AdapterSequences.h"  // CommandSpacing
 #include "ReceivePump.h"
 
 struct BusMirrorHooks {
@@ -59,10 +62,6 @@ struct BusMirrorHooks {
     std::function<bool()> canTransmit;
     // A line for the operator (status line, stderr): a bus that did not open or was lost, frames lost.
     std::function<void(const std::string &line)> notice;
-    // A frame the adapter took for transmission (its command went out whole), as the decoder hands
-    // frames over (Info: length and 29-bit flag), called just after the command was written. Optional;
-    // the trace log's sent lines.
-    std::function<void(uint32_t Identifier, uint8_t Info, bool Remote, const uint8_t (&Data)[8])> sent;
 };
 
 // What the mirror has done so far; every field only grows.
@@ -79,13 +78,11 @@ struct BusMirrorCounts {
     uint64_t commandFailures = 0;    // transmit commands that did not go out whole
 };
 
-class BusMirror final : public PumpConsumer, private CanBusListener {
+class BusMirror final : public BusConsumer, private CanBusListener {
 public:
     // The transmit slot the mirror uses; the window's transmit panel uses slot 0.
     static constexpr uint8_t MirrorSlot = 7;
-    // The adapter needs this long between two commands.
-    static constexpr std::chrono::milliseconds Spacing{100};
-    // How often the owner should call TransmitNext: the gap between two commands is Spacing plus at most
+    // How often the owner should call TransmitNext: the gap between two commands is CommandSpacing plus at most
     // this.
     static constexpr std::chrono::milliseconds TickInterval{10};
     static constexpr std::chrono::milliseconds NoticeInterval{1000};
@@ -107,20 +104,16 @@ public:
     bool Attach();  // becomes a pump consumer; false when the pump has no room or it is attached
     void Detach();
 
-    // The owner's timer: reports what is to be reported, then sends the oldest queued frame when Spacing
+    // The owner's timer: reports what is to be reported, then sends the oldest queued frame when CommandSpacing
     // has passed since the last command and the adapter can transmit. Never waits.
     void TransmitNext();
 
     BusMirrorCounts Counts() const;  // any thread
     const BusChoice &Choice() const { return choice_; }
 
-    // The pump's side (receive thread).
-    void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
-                  const uint8_t (&Data)[8]) override;
-    void CanFrameWithRemote(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier,
-                            uint8_t Info, bool Remote, const uint8_t (&Data)[8]) override;
-    void BusError(uint8_t Flags) override;
-    void CommandReport(uint8_t) override {}
+    // The receive path's side (the pump's thread): frames and bus error reports go onto the bus; frames
+    // the adapter transmitted for the mirror itself do not.
+    void Take(std::span<const BusEvent> events) override;
 
 private:
     using Clock = std::chrono::steady_clock;

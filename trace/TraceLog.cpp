@@ -1,11 +1,15 @@
 #include "TraceLog.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <system_error>
@@ -99,7 +103,6 @@ bool TraceLog::OpenDescriptor(int fd, bool owned, const std::string &label, std:
     label_ = label;
     used_ = 0;
     stamps_.Reset();
-    pumpStarted_ = false;
     failed_.store(false);
     return true;
 }
@@ -120,49 +123,23 @@ bool TraceLog::Close() {
     return ok && !Failed();
 }
 
-void TraceLog::CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
-                        const uint8_t (&Data)[8]) {
-    CanFrame(Hour, Minute, Second, Millisecond, Identifier, Info, false, Data);
-}
-
-void TraceLog::CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
-                        bool Remote, const uint8_t (&Data)[8]) {
-    char *line = Reserve();
-    if (!line) return;
-    const candump::Timestamp time = StampLine(((Hour * 60 + Minute) * 60 + Second) * 1000 + Millisecond);
-    used_ += candump::FormatCanFrame({line, BufferSize - used_}, time, options_.interfaceName, Identifier,
-                                     Info, Remote, Data);
-}
-
-void TraceLog::BusError(uint8_t Flags) {
-    char *line = Reserve();
-    if (!line) return;
-    const candump::Timestamp time = StampLine(-1);  // the adapter sends no time with these
-    used_ += candump::FormatBusError({line, BufferSize - used_}, time, options_.interfaceName, Flags);
-}
-
-void TraceLog::SentFrame(candump::Timestamp time, uint32_t Identifier, uint8_t Info, bool Remote,
-                         const uint8_t (&Data)[8]) {
-    char *line = Reserve();
-    if (!line) return;
-    used_ += candump::FormatSentFrame({line, BufferSize - used_}, time, options_.interfaceName, Identifier,
-                                      Info, Remote, Data);
-    Flush();
-}
-
-void TraceLog::EndOfPump() {
-    pumpStarted_ = false;
-    if (fd_ >= 0 && !Failed()) Flush();
-}
-
-candump::Timestamp TraceLog::StampLine(int32_t adapterMs) {
-    if (!pumpStarted_) {
-        const candump::Timestamp now = options_.clock();
-        pumpArrivalUs_ = now.seconds * 1'000'000 + now.microseconds;
-        pumpClockSet_ = options_.adapterClockSet != nullptr && options_.adapterClockSet->load();
-        pumpStarted_ = true;
+void TraceLog::Log(std::span<const BusEvent> events) {
+    for (const BusEvent &e : events) {
+        if (e.kind == BusEvent::Kind::CommandReport) continue;
+        char *line = Reserve();
+        if (!line) return;
+        const std::span<char> room{line, BufferSize - used_};
+        // A bus error report and a sent frame carry no adapter time: the PC's clock stamps them.
+        const candump::Timestamp time = stamps_.Stamp(e.kind == BusEvent::Kind::Frame && !e.transmitted ? e.adapterMs : -1,
+                                                      e.adapterClockSet, e.arrivalUs);
+        if (e.kind == BusEvent::Kind::BusError)
+            used_ += candump::FormatBusError(room, time, options_.interfaceName, e.errorFlags);
+        else if (e.transmitted)
+            used_ += candump::FormatSentFrame(room, time, options_.interfaceName, e.id, e.info, e.remote, e.data);
+        else
+            used_ += candump::FormatCanFrame(room, time, options_.interfaceName, e.id, e.info, e.remote, e.data);
     }
-    return stamps_.Stamp(adapterMs, pumpClockSet_, pumpArrivalUs_);
+    if (fd_ >= 0 && !Failed()) Flush();
 }
 
 char *TraceLog::Reserve() {
@@ -188,7 +165,10 @@ bool TraceLog::Flush() {
         return true;
     }
     if (regular_ && written > 0) DropHalfLine(buffer_.get(), written);
-    Fail("write failed", error);
+    if (error == ECANCELED)
+        Fail("the output took no more lines before the program stopped");
+    else
+        Fail("write failed", error);
     return false;
 }
 
@@ -196,6 +176,44 @@ bool TraceLog::WriteAll(const char *data, std::size_t size, std::size_t &written
     WriteSignalGuard guard;
     written = 0;
     error = 0;
+    if (regular_) return WriteChunk(data, size, written, error);
+    // A pipe or a terminal: whole lines at most PIPE_BUF at a time, each written only once the output
+    // takes it, so that a reader that stops never holds a half line and a stop never waits for it.
+    while (written < size) {
+        std::size_t end = std::min(size, written + static_cast<std::size_t>(PIPE_BUF));
+        if (end < size) {
+            std::size_t cut = end;
+            while (cut > written && data[cut - 1] != '\n') --cut;
+            if (cut > written) end = cut;
+        }
+        pollfd waits[2] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
+        const int ready = ::poll(waits, stopFd_ >= 0 ? 2 : 1, StopGraceMs(waits));
+        if (ready < 0 && errno == EINTR) continue;
+        if ((waits[0].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) {
+            error = ECANCELED;  // stopped while the output took nothing
+            return false;
+        }
+        std::size_t part = 0;
+        const bool ok = WriteChunk(data + written, end - written, part, error);
+        written += part;
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// How long one wait for the output may last: for ever while the program runs; once it is stopping, what
+// is left of a short grace, so the output's reader gets a moment to catch up.
+int TraceLog::StopGraceMs(const pollfd (&waits)[2]) {
+    if (stopFd_ < 0) return -1;
+    pollfd stop = waits[1];
+    if (::poll(&stop, 1, 0) <= 0) return -1;
+    const auto now = std::chrono::steady_clock::now();
+    if (stopSeen_ == std::chrono::steady_clock::time_point{}) stopSeen_ = now;
+    const auto left = StopGrace - (now - stopSeen_);
+    return left.count() > 0 ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()) : 0;
+}
+
+bool TraceLog::WriteChunk(const char *data, std::size_t size, std::size_t &written, int &error) {
     // All of it in one write(2); more only when the file took part of it (a full disk does that just
     // before it fails) or a signal cut a pipe write short.
     while (written < size) {

@@ -1,28 +1,36 @@
-// The trace log: what the receive pump decodes, appended to a file (or standard output) as lines of the
-// `candump -l` format (CandumpLine.h).
+// The trace log: what the receive path decodes, appended to a file (or standard output) as lines of the
+// `candump -l` format (CandumpLine.h). Each line's time comes from LogClock: the adapter's stamp where
+// it is to be believed, else the PC's clock at arrival, never a step back.
 //
-// Thread contract: one thread at a time calls the frame methods and EndOfPump (the thread that runs the
-// receive pump, never the window thread), and Open/Close around them. Lines are formatted into a fixed
-// buffer; EndOfPump hands the buffered lines to the file in one write(2) of whole lines, so every line
-// is in the file by the end of the pump that decoded it and a crash leaves no half line. A buffer that
-// fills up is written early, again at a line boundary. Nothing is allocated per frame.
+//   a received frame      (1733655296.123000) can0 123#1122
+//   a bus error report    (1733655296.125000) can0 20000088#0000040000000000
+//   a frame the adapter sent for the bus mirror:  (1733655296.223000) can0 123#1122 T
+//
+// Thread contract: one thread at a time calls Log (the log's own output thread, OutputConsumer), and
+// Open/Close around it. Lines are formatted into a fixed buffer and handed to the file at the end of every
+// Log in writes of whole lines, so a crash leaves no half line. Nothing is allocated per event.
 //
 // A write error (disk full, file removed, read-only file system, reader of a pipe gone) is reported once
 // through the error handler, on the calling thread; logging then stops and every further call returns at
-// once. Failed() may be asked from any thread.
+// once. Failed() may be asked from any thread. A write to a pipe or terminal that does not take it waits
+// for it, unless the stop descriptor (SetStopFd) is readable: then the log gives up what it holds.
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "BusEvent.h"
 #include "CandumpLine.h"
 #include "LogClock.h"
-#include "Decode.h"
 
 // The system clock, microseconds since the epoch.
 candump::Timestamp SystemClockStamp();
@@ -32,19 +40,14 @@ struct TraceLogOptions {
     // Called once, on the thread whose write failed, with one line naming the file and the cause, and a
     // brief form without the file's name for a narrow status line ("log stopped: write failed: ...").
     std::function<void(const std::string &message, const std::string &brief)> onError;
-    // True while the adapter's clock is known to have been set by this program since it was plugged in
-    // (LogClock); null: never, every line then carries the PC's clock.
-    const std::atomic<bool> *adapterClockSet = nullptr;
-    // The PC's clock, read once per pump as the arrival time of what it decoded. A seam for tests.
-    candump::Timestamp (*clock)() = SystemClockStamp;
 };
 
-class TraceLog final : public DecodeSink {
+class TraceLog final {
 public:
     static constexpr std::size_t BufferSize = 64 * 1024;
 
     explicit TraceLog(TraceLogOptions options = {});
-    ~TraceLog() override;  // writes what is buffered and closes
+    ~TraceLog();  // writes what is buffered and closes
     TraceLog(const TraceLog &) = delete;
     TraceLog &operator=(const TraceLog &) = delete;
 
@@ -64,28 +67,12 @@ public:
     bool IsOpen() const { return fd_ >= 0; }  // on the logging thread
     bool Failed() const { return failed_.load(std::memory_order_relaxed); }
 
-    // DecodeSink. The decoder hands frames over with their remote bit (CanFrameWithRemote); the plain
-    // CanFrame logs a data frame.
-    void CanFrameWithRemote(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
-                            bool Remote, const uint8_t (&Data)[8]) override {
-        CanFrame(Hour, Minute, Second, Millisecond, Identifier, Info, Remote, Data);
-    }
-    void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
-                  const uint8_t (&Data)[8]) override;
-    void BusError(uint8_t Flags) override;
-    void CommandReport(uint8_t) override {}
+    // Every frame and bus error report among `events`, one line each (command reports make none), then
+    // the lines go to the file.
+    void Log(std::span<const BusEvent> events);
 
-    void CanFrame(int Hour, int Minute, int Second, int Millisecond, uint32_t Identifier, uint8_t Info,
-                  bool Remote, const uint8_t (&Data)[8]);
-    // The end of one pump: the lines buffered so far go to the file.
-    void EndOfPump() override;
-
-    // A frame the adapter transmitted for another node (the bus mirror), stamped `time` (the PC's clock
-    // when its command was written) and marked as sent (FormatSentFrame); written out at once with what
-    // is buffered. The same thread contract as the frame methods: where the pump runs on another thread,
-    // the caller holds the pump gate (EnterPumpGate) around the call.
-    void SentFrame(candump::Timestamp time, uint32_t Identifier, uint8_t Info, bool Remote,
-                   const uint8_t (&Data)[8]);
+    // A descriptor that turns readable when the program stops (OutputConsumer::StopFd); -1: none.
+    void SetStopFd(int fd) { stopFd_ = fd; }
 
 private:
     // Room for one more line at the end of the buffer, writing the buffer out first if needed;
@@ -97,14 +84,15 @@ private:
     void Fail(const std::string &cause, int error);
     bool WriteAll(const char *data, std::size_t size, std::size_t &written, int &error);
     void DropHalfLine(const char *data, std::size_t written);
-    candump::Timestamp StampLine(int32_t adapterMs);
+    bool WriteChunk(const char *data, std::size_t size, std::size_t &written, int &error);
+    int StopGraceMs(const struct pollfd (&waits)[2]);
 
     TraceLogOptions options_;
     LogClock stamps_;
-    // The arrival time and clock state of the pump under way, read at its first line; unset between pumps.
-    bool pumpStarted_ = false;
-    int64_t pumpArrivalUs_ = 0;
-    bool pumpClockSet_ = false;
+    int stopFd_ = -1;
+    // Once a stop is asked, a blocked output gets this long to take what is left.
+    static constexpr std::chrono::milliseconds StopGrace{500};
+    std::chrono::steady_clock::time_point stopSeen_{};
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     int fd_ = -1;

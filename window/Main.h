@@ -181,7 +181,10 @@ private:
     static QString ExecutableFolder();
 
     AdapterSession session_;
-    std::unique_ptr<DisplayConsumer> display_;
+    struct DisplayConsumerDelete {
+        void operator()(DisplayConsumer *consumer) const;  // MainReceive.cpp, where the type is whole
+    };
+    std::unique_ptr<DisplayConsumer, DisplayConsumerDelete> display_;
     QString settingsPath_;
     bool initializeOnFind_ = false;
     std::function<void(const std::string &line)> sayOnStderr_;

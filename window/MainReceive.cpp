@@ -247,6 +247,8 @@ void TfrmMain::QueueLinkErrorLine(const std::string &line, const std::string &hi
 
 void TfrmMain::ApplyWaitingChanges() { Drain(*this); }
 
+void TfrmMain::DisplayConsumerDelete::operator()(DisplayConsumer *consumer) const { delete consumer; }
+
 // Receive thread: one pass (the receive thread itself calls the pump's pass, which is this).
 void TfrmMain::ReceiveData() { (void)ReceivePass(); }
 
@@ -257,7 +259,7 @@ void TfrmMain::FTReceiveFileExecute() { session_.PumpNow(); }
 void TfrmMain::StartReceiveThread() {
     if (session_.Receiving()) return;
     displayQueue.Clear();
-    display_ = std::make_unique<DisplayConsumer>(*this);
+    display_.reset(new DisplayConsumer(*this));
     session_.Add(*display_);
     receivingWindow = this;
     session_.StartReceiving();

@@ -89,9 +89,9 @@ protected:
     }
     void ExpectInitialization(const std::vector<LoggedFrame> &got, const CanSetup &setup) {
         ASSERT_GE(got.size(), 2u);
-        RecordingChannel expected;
+        RecordingChannel expected(setup);
         expected.time = TimeInFrame(got[1].bytes);
-        InitializeSequence(setup, expected);
+        InitializeSequence(expected);
         EXPECT_EQ(BytesOf(got), expected.frames);
         // The time of day sent is the machine's (a second's slack either side, and midnight).
         const int sent =

@@ -8,7 +8,9 @@
 #include "AdapterSequences.h"
 #include "Encoder.h"
 
-struct RecordingChannel final : CommandChannel {
+struct RecordingChannel final : SetupChannel {
+    explicit RecordingChannel(const CanSetup &setup = {}) : SetupChannel(setup) {}
+
     TimeOfDay time;
     std::vector<std::vector<uint8_t>> frames;
     std::vector<std::size_t> waits;  // frames sent before each wait

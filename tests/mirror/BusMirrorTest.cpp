@@ -61,7 +61,6 @@ TEST_F(MirrorTest, EveryReportedFrameReachesTheBusOnceInItsForm) {
 // identifier with bits beyond its form is cut to the form.
 TEST_F(MirrorTest, LengthCodeAndIdentifierAreKeptToTheirForm) {
     StartMirror();
-    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     struct Row {
         uint32_t id;
         uint8_t info;
@@ -69,7 +68,10 @@ TEST_F(MirrorTest, LengthCodeAndIdentifierAreKeptToTheirForm) {
         int length;
     };
     const Row rows[] = {{0x123, 0x0F, 0x123, 8}, {0xFFFFF800, 0x00, 0x000, 0}, {0xFFFFFFFF, 0x19, 0x1FFFFFFF, 8}};
-    for (const Row &r : rows) mirror->CanFrameWithRemote(0, 0, 0, 0, r.id, r.info, false, data);
+    for (const Row &r : rows) {
+        const BusEvent e = FrameEvent(r.id, r.info, false, {1, 2, 3, 4, 5, 6, 7, 8});
+        mirror->Take({&e, 1});
+    }
     ASSERT_TRUE(Wait([&] { return heard.size() >= std::size(rows); }));
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         EXPECT_EQ(heard[i].frameId(), rows[i].busId) << i;
@@ -142,7 +144,7 @@ TEST_F(MirrorTest, AnotherNodesFramesAreSentOnceOnTheMirrorSlotASpacingApart) {
         EXPECT_EQ(sent[i].payload, rows[i].payload);
         EXPECT_TRUE(sent[i].checksumOk);
         if (i > 0) {
-            EXPECT_GE(sent[i].arrived - sent[i - 1].arrived, BusMirror::Spacing);
+            EXPECT_GE(sent[i].arrived - sent[i - 1].arrived, CommandSpacing);
         }
     }
     const std::vector<BusFrame> onBus = adapterBus.Transmitted();
@@ -219,7 +221,9 @@ TEST_F(MirrorTest, ABusThatNeverReadsCostsCountedDropsNotMemory) {
     ASSERT_TRUE(mirror->Start());
     uint64_t pushed = 0, written = 0;
     for (int round = 0; round < 12; ++round) {  // 4,096 at a time: the port's own ring never fills
-        for (int i = 0; i < 4096; ++i, ++pushed) mirror->CanFrameWithRemote(0, 0, 0, 0, 0x123, 8, false, {});
+        const std::vector<BusEvent> batch(4096, FrameEvent(0x123, 8));
+        mirror->Take(batch);
+        pushed += batch.size();
         ASSERT_TRUE(Wait([&] { return mirror->Counts().toBus + mirror->Counts().toBusOverflow == pushed; }));
         if (round == 9) written = mirror->Counts().toBus;
     }
@@ -308,11 +312,11 @@ TEST_F(MirrorTest, NoFrameReturnsToTheBusItCameFrom) {
 // ---- A bus that fails or goes away ----
 
 // Counts the frames the pump hands over, beside the mirror: the adapter side keeps working.
-class CountingConsumer final : public PumpConsumer {
+class CountingConsumer final : public BusConsumer {
 public:
-    void CanFrame(int, int, int, int, uint32_t, uint8_t, const uint8_t (&)[8]) override { frames.fetch_add(1); }
-    void BusError(uint8_t) override {}
-    void CommandReport(uint8_t) override {}
+    void Take(std::span<const BusEvent> events) override {
+        for (const BusEvent &e : events) frames.fetch_add(e.kind == BusEvent::Kind::Frame);
+    }
     std::atomic<int> frames{0};
 };
 

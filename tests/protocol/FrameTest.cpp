@@ -85,23 +85,19 @@ TEST(CanReportLayout, BuildsTheDocumentedReportAndDecodesBack) {
         BuildCanFrameReport(12, 34, 56, 999, EncodeId(0x123, false, true), 0x02, {0x11, 0x22});
     EXPECT_EQ(Bytes(built.begin(), built.end()), documented);
 
-    struct Seen final : DecodeSink {
-        std::string text;
-        void CanFrame(int h, int m, int s, int ms, uint32_t id, uint8_t info,
-                      const uint8_t (&d)[8]) override {
-            text = std::to_string(h) + ":" + std::to_string(m) + ":" + std::to_string(s) + "." +
-                   std::to_string(ms) + " " + std::to_string(id) + " " + std::to_string(info) + " " +
-                   std::to_string(d[0]) + " " + std::to_string(d[7]);
-        }
-        void BusError(uint8_t) override { text = "error"; }
-        void CommandReport(uint8_t) override { text = "report"; }
-    } seen;
     const CanReport last = BuildCanFrameReport(23, 59, 59, 999, EncodeId(0x1FFFFFFF, false, false), 0x18,
                                                {1, 2, 3, 4, 5, 6, 7, 0xFE});
     FrameBuffer slot{};
     std::copy(last.begin(), last.end(), slot);
-    DecodeMessage(slot, false, seen);
-    EXPECT_EQ(seen.text, "23:59:59.999 536870911 24 1 254");
+    BusEvent e;
+    ASSERT_EQ(DecodeMessage(slot, false, e), Decoded::Event);
+    EXPECT_EQ(e.adapterMs, 86'399'999);
+    EXPECT_EQ(e.id, 0x1FFFFFFFu);
+    EXPECT_TRUE(e.extended);
+    EXPECT_EQ(e.info, 0x18);
+    EXPECT_EQ(e.dlc, 8);
+    EXPECT_EQ(e.data[0], 1);
+    EXPECT_EQ(e.data[7], 0xFE);
 }
 
 }  // namespace

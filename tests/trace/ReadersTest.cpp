@@ -76,13 +76,10 @@ protected:
         std::string why;
         ASSERT_TRUE(log.Open(path, why)) << why;
         for (std::size_t i = 0; i < Frames.size(); ++i) {
-            const TestFrame &f = Frames[i].frame;
-            TestNowUs = Frames[i].arrivalUs;
-            TestClockSet.store(Frames[i].clockSet);
-            log.CanFrame(f.hour, f.minute, f.second, f.millisecond, f.identifier, f.info, f.remote, f.data);
+            std::vector<BusEvent> read{EventOf(Frames[i].frame, Frames[i].arrivalUs, Frames[i].clockSet)};
             if (i == 0)
-                for (const uint8_t flags : ErrorFlags) log.BusError(flags);
-            log.EndOfPump();
+                for (const uint8_t flags : ErrorFlags) read.push_back(ErrorEvent(flags, Frames[i].arrivalUs));
+            log.Log(read);
         }
         ASSERT_TRUE(log.Close());
     }

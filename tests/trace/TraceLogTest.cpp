@@ -1,4 +1,4 @@
-// The writer: lines reach the file whole by the end of each pump, the file is appended to, and a write
+// The writer: lines reach the file whole by the end of each batch, the file is appended to, and a write
 // error is reported once and stops the log without harming the caller.
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr uint8_t Bytes[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 const std::string Line1234 = "(1733661296.999000) brisklet0 123#1122\n";  // 12:34:56.999, 2024-12-08 UTC
 
 class TraceLogFile : public ::testing::Test {
@@ -27,26 +26,26 @@ protected:
         options.onError = [this](const std::string &message, const std::string &) { errors.push_back(message); };
         return std::make_unique<TraceLog>(std::move(options));
     }
-    static void Frame1234(TraceLog &log) { log.CanFrame(12, 34, 56, 999, 0x123, 2, Bytes); }
+    static BusEvent Event1234() { return EventOf({12, 34, 56, 999, 0x123, 2, false, {0x11, 0x22}}); }
+    static void Frame1234(TraceLog &log) { LogRead(log, {Event1234()}); }
     // A device is no log file: the full disk comes in as a descriptor.
     static bool OpenDevFull(TraceLog &log, std::string &why) {
         return log.OpenDescriptor(::open("/dev/full", O_WRONLY | O_CLOEXEC), true, "/dev/full", why);
     }
 };
 
-TEST_F(TraceLogFile, WritesEachKindOfLineByTheEndOfThePump) {
+TEST_F(TraceLogFile, WritesEachKindOfLineByTheEndOfTheBatch) {
     auto log = MakeLog();
     std::string why;
     ASSERT_TRUE(log->Open(path, why)) << why;
-    Frame1234(*log);
-    log->CanFrame(12, 34, 57, 0, 0x1ABCDEF0, 0x10, true, Bytes);
-    log->BusError(0x0C);
-    log->CommandReport(10);
-    EXPECT_EQ(ReadFile(path), "") << "lines wait for the end of the pump";
-    log->EndOfPump();
+    BusEvent sent = EventOf({0, 0, 0, 0, 0x7FF, 1, false, {0xAB}}, DefaultTestNowUs + 1000);
+    sent.transmitted = true;  // the adapter sent it for the bus mirror: stamped on the PC's clock
+    LogRead(*log, {Event1234(), EventOf({12, 34, 57, 0, 0x1ABCDEF0, 0x10, true, {}}), ErrorEvent(0x0C),
+                   ReportEvent(10), sent});
     EXPECT_EQ(ReadFile(path), Line1234 +
                                   "(1733661297.000000) brisklet0 1ABCDEF0#R\n"
-                                  "(1733661297.000000) brisklet0 20000088#0000040800000000\n");
+                                  "(1733661297.000000) brisklet0 20000088#0000040800000000\n"
+                                  "(1733661297.001000) brisklet0 7FF#AB T\n");
     EXPECT_TRUE(errors.empty());
 }
 
@@ -57,7 +56,6 @@ TEST_F(TraceLogFile, AppendsToAnExistingFileAndCreatesWithTheUmask) {
         std::string why;
         ASSERT_TRUE(log->Open(path, why)) << why;
         Frame1234(*log);
-        log->EndOfPump();
     }
     ::umask(oldMask);
     struct stat st {};
@@ -69,28 +67,19 @@ TEST_F(TraceLogFile, AppendsToAnExistingFileAndCreatesWithTheUmask) {
     auto log = MakeLog(options);
     std::string why;
     ASSERT_TRUE(log->Open(path, why)) << why;
-    log->CanFrame(12, 34, 57, 0, 0x7FF, 0, Bytes);
-    log->Close();  // closing writes what is buffered
+    LogRead(*log, {EventOf({12, 34, 57, 0, 0x7FF, 0, false, {}})});
+    log->Close();
     EXPECT_EQ(ReadFile(path), Line1234 + "(1733661297.000000) can7 7FF#\n");
 }
 
-// More lines than the buffer holds, no end of pump: the buffer is written early, always whole lines.
+// More lines in one batch than the buffer holds: the buffer is written early, always whole lines.
 TEST_F(TraceLogFile, AFullBufferIsWrittenAtALineBoundary) {
     auto log = MakeLog();
     std::string why;
     ASSERT_TRUE(log->Open(path, why)) << why;
     const std::size_t lines = 3 * TraceLog::BufferSize / Line1234.size();
-    for (std::size_t i = 0; i < lines; ++i) {
-        Frame1234(*log);
-        if (i % 512 == 0) {
-            const std::string text = ReadFile(path);
-            ASSERT_EQ(text.size() % Line1234.size(), 0u) << "after " << i << " lines";
-        }
-    }
-    const std::size_t early = ReadFile(path).size();
-    EXPECT_GT(early, 0u);
-    EXPECT_LT(early, lines * Line1234.size());
-    log->EndOfPump();
+    const std::vector<BusEvent> batch(lines, Event1234());
+    log->Log(batch);
     const std::string text = ReadFile(path);
     ASSERT_EQ(text.size(), lines * Line1234.size());
     for (std::size_t at = 0; at < text.size(); at += Line1234.size())
@@ -142,14 +131,12 @@ TEST_P(TraceLogBreaks, ReportsOnceAndStops) {
         case Breakage::FileRemoved:
             ASSERT_TRUE(log->Open(path, why)) << why;
             Frame1234(*log);
-            log->EndOfPump();
             ASSERT_EQ(::unlink(path.c_str()), 0);
             break;
         case Breakage::SizeLimit: {
             // The file may grow to one and a half lines: the next write stops inside a line.
             ASSERT_TRUE(log->Open(path, why)) << why;
             Frame1234(*log);
-            log->EndOfPump();
             ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
             rlimit limit = oldLimit;
             limit.rlim_cur = Line1234.size() + Line1234.size() / 2;
@@ -158,8 +145,7 @@ TEST_P(TraceLogBreaks, ReportsOnceAndStops) {
         }
     }
 
-    for (int i = 0; i < 3; ++i) Frame1234(*log);
-    log->EndOfPump();
+    LogRead(*log, {Event1234(), Event1234(), Event1234()});
     if (GetParam().how == Breakage::SizeLimit) ::setrlimit(RLIMIT_FSIZE, &oldLimit);
 
     ASSERT_EQ(errors.size(), 1u);
@@ -169,11 +155,7 @@ TEST_P(TraceLogBreaks, ReportsOnceAndStops) {
     EXPECT_FALSE(log->IsOpen());
 
     // Stopped: further frames and pumps neither write nor report again.
-    for (int i = 0; i < 3; ++i) {
-        Frame1234(*log);
-        log->BusError(1);
-        log->EndOfPump();
-    }
+    for (int i = 0; i < 3; ++i) LogRead(*log, {Event1234(), ErrorEvent(1)});
     EXPECT_FALSE(log->Close());
     EXPECT_EQ(errors.size(), 1u);
 
@@ -195,12 +177,10 @@ TEST_F(TraceLogFile, AFailedLogCanBeOpenedAgain) {
     std::string why;
     ASSERT_TRUE(OpenDevFull(*log, why)) << why;
     Frame1234(*log);
-    log->EndOfPump();
     ASSERT_TRUE(log->Failed());
     ASSERT_TRUE(log->Open(path, why)) << why;
     EXPECT_FALSE(log->Failed());
     Frame1234(*log);
-    log->EndOfPump();
     EXPECT_EQ(ReadFile(path), Line1234);
 }
 

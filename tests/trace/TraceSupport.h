@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-#include <atomic>
+#include <algorithm>
+#include <initializer_list>
+#include <span>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -36,23 +38,10 @@ private:
     std::optional<std::string> old_;
 };
 
-// The PC's clock and the adapter's clock state as the trace log sees them; tests set them before a pump.
-// By default 2024-12-08 12:34:57.000 UTC, with the adapter's clock set.
+// The PC's clock at arrival, unless a test says otherwise: 2024-12-08 12:34:57.000 UTC.
 constexpr int64_t DefaultTestNowUs = int64_t{1733661297} * 1000000;
-inline int64_t TestNowUs = DefaultTestNowUs;
-inline std::atomic<bool> TestClockSet{true};
-inline candump::Timestamp TestClock() {
-    return {TestNowUs / 1000000, static_cast<int32_t>(TestNowUs % 1000000)};
-}
 
-inline TraceLogOptions TestOptions() {
-    TestNowUs = DefaultTestNowUs;
-    TestClockSet.store(true);
-    TraceLogOptions options;
-    options.clock = TestClock;
-    options.adapterClockSet = &TestClockSet;
-    return options;
-}
+inline TraceLogOptions TestOptions() { return {}; }
 
 inline std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -73,3 +62,39 @@ struct TestFrame {
     bool remote;
     uint8_t data[8];
 };
+
+// The event a read of it would bring, arriving at `arrivalUs`, the adapter's clock set or not.
+inline BusEvent EventOf(const TestFrame &f, int64_t arrivalUs = DefaultTestNowUs, bool clockSet = true) {
+    BusEvent e;
+    e.kind = BusEvent::Kind::Frame;
+    e.id = f.identifier;
+    e.extended = (f.info & 0x10) != 0;
+    e.remote = f.remote;
+    e.info = f.info;
+    e.dlc = f.info & 0x0F;
+    std::copy(f.data, f.data + 8, e.data);
+    e.adapterMs = ((f.hour * 60 + f.minute) * 60 + f.second) * 1000 + f.millisecond;
+    e.arrivalUs = arrivalUs;
+    e.adapterClockSet = clockSet;
+    return e;
+}
+
+inline BusEvent ErrorEvent(uint8_t flags, int64_t arrivalUs = DefaultTestNowUs) {
+    BusEvent e;
+    e.kind = BusEvent::Kind::BusError;
+    e.errorFlags = flags;
+    e.arrivalUs = arrivalUs;
+    return e;
+}
+
+inline BusEvent ReportEvent(uint8_t type) {
+    BusEvent e;
+    e.kind = BusEvent::Kind::CommandReport;
+    e.reportType = type;
+    return e;
+}
+
+// One read's events into the log.
+inline void LogRead(TraceLog &log, std::initializer_list<BusEvent> events) {
+    log.Log(std::span<const BusEvent>(events.begin(), events.size()));
+}

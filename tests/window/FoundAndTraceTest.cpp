@@ -12,7 +12,7 @@
 #include "ProcessState.h"
 #include "ReceiveFixture.h"
 #include "SimBackend.h"
-#include "TraceLog.h"
+#include "AdapterExtras.h"
 
 namespace {
 
@@ -109,10 +109,10 @@ TEST_F(TraceWindow, TheTraceLogHoldsWhatTheWindowCountsAndTheToolsReadIt) {
         (QDir::tempPath() + "/brisklet-trace-" + QString::number(QCoreApplication::applicationPid()) + ".log")
             .toStdString();
     std::remove(path.c_str());
-    auto trace = std::make_unique<TraceLog>();
+    // The log as the program wires it: on an output thread of its own, fed by the window's session.
+    AdapterExtras extras(w->Session(), {});
     std::string why;
-    ASSERT_TRUE(trace->Open(path, why)) << why;
-    w->AttachTraceLog(std::move(trace));
+    ASSERT_TRUE(extras.OpenLog(path, "brisklet0", why)) << why;
     PlugAndFind();
 
     BusFrame a;
@@ -137,7 +137,8 @@ TEST_F(TraceWindow, TheTraceLogHoldsWhatTheWindowCountsAndTheToolsReadIt) {
     PauseState.store(1);
     ASSERT_TRUE(firmware->SendCanFrame(a));  // not counted, not logged
     ASSERT_TRUE(PassesGoOn(3));
-    w->close();  // flushes and closes the log
+    w->close();
+    extras.Stop();  // what the log holds is written out and the file closed
 
     std::ifstream in(path);
     std::stringstream text;

@@ -1,0 +1,71 @@
+// What a program runs beside its adapter session, from the options every program shares: the trace log
+// (written on an output thread of its own), the built-in emulator's firmware (its traffic and its bus),
+// and the bus mirror of a real adapter. The window and brisklet-gateway both use it, so each of these is
+// wired in one place.
+//
+//   AdapterExtras extras(session, hooks);
+//   if (!extras.OpenLog(path, name, why)) ...            // the window goes on without, the gateway ends
+//   if (!extras.StartEmulator(traffic, bus, why)) ...    // --link=sim only: its bus could not be opened
+//   extras.StartMirror(bus);                             // any other link with --bus
+//   ... extras.Stop();                                   // after the session's receive thread has stopped
+//
+// Thread contract: every method on the owner's thread (the one with the event loop). The hooks' notice
+// and logFailed may be called on any thread (the log's, the mirror's owner's).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "AdapterSession.h"
+#include "CanBusPort.h"
+#include "Commands.h"
+#include "EmulatedFirmware.h"
+
+class BusMirror;
+class OutputConsumer;
+class QTimer;
+class QtCanBusPort;
+class TraceLog;
+
+struct AdapterExtrasHooks {
+    // The mirror's transmit command (the window's CreateMessage, the gateway's session write).
+    std::function<bool(int code, const PayloadBuffer &payload, int length)> writeCommand;
+    // The adapter is present and not listening: the mirror may have it transmit.
+    std::function<bool()> canTransmit;
+    // A line for the operator (status line, stderr). Any thread.
+    std::function<void(const std::string &line)> notice;
+    // The log stopped on a write error: the whole story and a brief form for a narrow status line. Once,
+    // on the log's thread.
+    std::function<void(const std::string &message, const std::string &brief)> logFailed;
+};
+
+class AdapterExtras {
+public:
+    AdapterExtras(AdapterSession &session, AdapterExtrasHooks hooks);
+    ~AdapterExtras();  // Stop
+    AdapterExtras(const AdapterExtras &) = delete;
+    AdapterExtras &operator=(const AdapterExtras &) = delete;
+
+    // The trace log at `path` ("-": standard output), lines named `name`; it takes every read's events from
+    // now on. False with a one-line reason when it cannot be opened.
+    bool OpenLog(const std::string &path, const std::string &name, std::string &why);
+    // The built-in emulator's firmware, hearing `traffic` (when given) and bridged to `bus` (when given).
+    // False with a reason when the bus cannot be opened (nothing is left running then).
+    bool StartEmulator(const TrafficRates *traffic, const BusChoice *bus, std::string &why);
+    // The adapter mirrored onto `bus`, paced by a timer of its own; a bus that fails is said once through
+    // `notice` and the program goes on with the adapter alone.
+    void StartMirror(const BusChoice &bus);
+    // Mirror, log (what it holds written out, unless its output stopped taking it), emulator. Safe twice.
+    void Stop();
+
+private:
+    AdapterSession &session_;
+    AdapterExtrasHooks hooks_;
+    std::unique_ptr<TraceLog> log_;
+    std::unique_ptr<OutputConsumer> logOutput_;
+    std::unique_ptr<EmulatedFirmware> firmware_;
+    std::unique_ptr<QtCanBusPort> emulatorBus_;
+    std::unique_ptr<BusMirror> mirror_;
+    std::unique_ptr<QTimer> mirrorTimer_;
+};
