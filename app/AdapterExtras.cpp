@@ -19,13 +19,34 @@ bool AdapterExtras::OpenLog(const std::string &path, const std::string &name, st
     options.onError = hooks_.logFailed;
     auto log = std::make_unique<TraceLog>(std::move(options));
     if (!log->Open(path, why)) return false;
+    StartLog(std::move(log));
+    return true;
+}
+
+bool AdapterExtras::OpenLogOn(int fd, const std::string &label, const std::string &name, std::string &why) {
+    TraceLogOptions options;
+    options.interfaceName = name;
+    options.onError = hooks_.logFailed;
+    auto log = std::make_unique<TraceLog>(std::move(options));
+    if (!log->OpenDescriptor(fd, true, label, why)) return false;
+    StartLog(std::move(log));
+    return true;
+}
+
+uint64_t AdapterExtras::LogDropped() const { return logOutput_ ? logOutput_->Dropped() : droppedAtStop_; }
+
+void AdapterExtras::StartLog(std::unique_ptr<TraceLog> log) {
     log_ = std::move(log);
     logOutput_ = std::make_unique<OutputConsumer>(
-        "log", [log = log_.get()](std::span<const BusEvent> events) { log->Log(events); }, hooks_.notice);
+        "log", [log = log_.get()](std::span<const BusEvent> events) { log->Log(events); });
     log_->SetStopFd(logOutput_->StopFd());
     logOutput_->Start();
     session_.Add(*logOutput_);
-    return true;
+    // What the log had to drop is said from here, once a second while it goes on: its own thread may be
+    // stuck in a write.
+    dropTimer_ = std::make_unique<QTimer>();
+    QObject::connect(dropTimer_.get(), &QTimer::timeout, [this] { SayDrops(); });
+    dropTimer_->start(DropNoticeInterval);
 }
 
 bool AdapterExtras::StartEmulator(const TrafficRates *traffic, const BusChoice *bus, std::string &why) {
@@ -57,8 +78,14 @@ void AdapterExtras::StartMirror(const BusChoice &bus) {
     mirrorTimer_->start(BusMirror::TickInterval);
 }
 
+void AdapterExtras::SayDrops() {
+    if (!logOutput_ || !hooks_.notice) return;
+    if (const std::string line = logOutput_->DropNotice(); !line.empty()) hooks_.notice(line);
+}
+
 void AdapterExtras::Stop() {
     mirrorTimer_.reset();
+    dropTimer_.reset();
     if (mirror_) {
         session_.Remove(*mirror_);
         mirror_.reset();
@@ -66,6 +93,8 @@ void AdapterExtras::Stop() {
     if (logOutput_) {
         session_.Remove(*logOutput_);
         logOutput_->Stop();  // what the ring holds goes out first
+        SayDrops();          // the total, when it grew since it was last said
+        droppedAtStop_ = logOutput_->Dropped();
         logOutput_.reset();
     }
     if (log_) {

@@ -13,6 +13,8 @@
 // and logFailed may be called on any thread (the log's, the mirror's owner's).
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,6 +52,10 @@ public:
     // The trace log at `path` ("-": standard output), lines named `name`; it takes every read's events from
     // now on. False with a one-line reason when it cannot be opened.
     bool OpenLog(const std::string &path, const std::string &name, std::string &why);
+    // The same on a descriptor the caller has (a pipe), named `label` in messages; the log closes it.
+    bool OpenLogOn(int fd, const std::string &label, const std::string &name, std::string &why);
+    // What the log had to drop so far: its output did not keep up.
+    uint64_t LogDropped() const;
     // The built-in emulator's firmware, hearing `traffic` (when given) and bridged to `bus` (when given).
     // False with a reason when the bus cannot be opened (nothing is left running then).
     bool StartEmulator(const TrafficRates *traffic, const BusChoice *bus, std::string &why);
@@ -60,6 +66,10 @@ public:
     void Stop();
 
 private:
+    static constexpr std::chrono::seconds DropNoticeInterval{1};
+    void SayDrops();
+    void StartLog(std::unique_ptr<TraceLog> log);
+
     AdapterSession &session_;
     AdapterExtrasHooks hooks_;
     std::unique_ptr<TraceLog> log_;
@@ -68,4 +78,6 @@ private:
     std::unique_ptr<QtCanBusPort> emulatorBus_;
     std::unique_ptr<BusMirror> mirror_;
     std::unique_ptr<QTimer> mirrorTimer_;
+    std::unique_ptr<QTimer> dropTimer_;
+    uint64_t droppedAtStop_ = 0;
 };

@@ -9,6 +9,9 @@
 //                                                  counts the writes the terminal could not take whole
 //   brisklet_loadtest --rate=85200 --log=FILE      the same, the window also writing a candump-format trace
 //                                                  to FILE: every frame must be in it
+//   brisklet_loadtest --rate=21300 --stalled-log   the window's log writes into a pipe nobody reads: the
+//                                                  window still counts every frame without a stall, and
+//                                                  the log drops what does not fit (and says so)
 //   brisklet_loadtest --link=serial --flood --seconds=10
 //                                                  writes as fast as the terminal takes bytes, then hangs
 //                                                  up (unplug) and closes the window: how long each took
@@ -19,6 +22,7 @@
 //
 // Prints one line per figure and "RESULT pass" or "RESULT fail"; exits 1 on failure.
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -64,6 +68,7 @@ struct Options {
     bool flood = false;
     std::string log;  // a trace log file the window writes every frame to; empty: none
     std::string bus;  // PLUGIN:INTERFACE: mirror onto that bus and count what arrives there
+    bool stalledLog = false;  // the log's output a pipe nobody reads
 };
 
 bool ParseOptions(int argc, char **argv, Options &o) {
@@ -83,6 +88,8 @@ bool ParseOptions(int argc, char **argv, Options &o) {
             o.log = a.substr(6);
         else if (a.rfind("--bus=", 0) == 0)
             o.bus = a.substr(6);
+        else if (a == "--stalled-log")
+            o.stalledLog = true;
         else
             return false;
     }
@@ -359,6 +366,15 @@ int main(int argc, char **argv) {
             return 1;
         }
     }
+    int stalledPipe[2] = {-1, -1};
+    if (o.stalledLog) {
+        std::string why;
+        if (::pipe2(stalledPipe, O_CLOEXEC) != 0 ||
+            !extras.OpenLogOn(stalledPipe[1], "a pipe nobody reads", "brisklet0", why)) {
+            std::printf("the stalled log did not open %s\nRESULT fail\n", why.c_str());
+            return 1;
+        }
+    }
     const bool traffic = o.idle.empty();
     if (!serial && o.idle != "none" && !sw->PlugAndFind()) {
         std::printf("the emulated adapter was not found\nRESULT fail\n");
@@ -476,6 +492,17 @@ int main(int argc, char **argv) {
         std::printf("MessageCount        %ld, label %s\n", counted, qPrintable(w.lblMessCount->text()));
         std::printf("lost                %ld\n", sent - counted);
         pass = pass && drained && sent > 0;
+        if (o.stalledLog) {
+            const auto closing = Clock::now();
+            w.close();
+            extras.Stop();  // gives the blocked pipe its grace, then gives up
+            const double closeMs = std::chrono::duration<double, std::milli>(Clock::now() - closing).count();
+            const uint64_t dropped = extras.LogDropped();
+            std::printf("stalled log         %llu frames dropped for the log alone; window closed and log "
+                        "stopped in %.0f ms (limit 1000)\n",
+                        static_cast<unsigned long long>(dropped), closeMs);
+            pass = pass && dropped > 0 && closeMs < 1000;
+        }
         if (!o.log.empty()) {
             w.close();
             extras.Stop();  // the log's last lines go out and the file is closed

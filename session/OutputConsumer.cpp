@@ -4,20 +4,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 
 // Events handed to the output at a time.
 constexpr std::size_t WriteBatch = 1024;
-constexpr std::chrono::seconds NoticeInterval{1};
 
 }  // namespace
 
-OutputConsumer::OutputConsumer(std::string name, Write write, Notice notice, std::size_t capacity)
+OutputConsumer::OutputConsumer(std::string name, Write write, std::size_t capacity)
     : name_(std::move(name)),
       write_(std::move(write)),
-      notice_(std::move(notice)),
       capacity_(std::max<std::size_t>(capacity, 1)),
       ring_(new BusEvent[capacity_]),
       stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -65,30 +62,24 @@ void OutputConsumer::Take(std::span<const BusEvent> events) {
 
 void OutputConsumer::Run() {
     std::unique_ptr<BusEvent[]> out(new BusEvent[WriteBatch]);
-    uint64_t told = 0;
-    auto toldAt = std::chrono::steady_clock::now() - NoticeInterval;
     for (;;) {
         std::size_t n = 0;
         {
             std::unique_lock lock(mutex_);
-            arrived_.wait_for(lock, NoticeInterval, [&] { return count_ > 0 || stopping_; });
-            if (count_ == 0 && stopping_) break;
+            arrived_.wait(lock, [&] { return count_ > 0 || stopping_; });
+            if (count_ == 0) break;  // stopping, and everything went out
             n = std::min(count_, WriteBatch);
             for (std::size_t i = 0; i < n; ++i) out[i] = ring_[(head_ + i) % capacity_];
             head_ = (head_ + n) % capacity_;
             count_ -= n;
         }
-        if (n > 0) write_(std::span<const BusEvent>(out.get(), n));
-        const uint64_t dropped = dropped_.load(std::memory_order_relaxed);
-        const auto now = std::chrono::steady_clock::now();
-        if (dropped != told && now - toldAt >= NoticeInterval && notice_) {
-            notice_(name_ + ": " + std::to_string(dropped) + " frames dropped, the output is not keeping up");
-            told = dropped;
-            toldAt = now;
-        }
+        write_(std::span<const BusEvent>(out.get(), n));
     }
-    // Said once more at the end, so the total is known.
+}
+
+std::string OutputConsumer::DropNotice() {
     const uint64_t dropped = dropped_.load();
-    if (dropped != told && notice_)
-        notice_(name_ + ": " + std::to_string(dropped) + " frames dropped, the output is not keeping up");
+    if (dropped == told_) return {};
+    told_ = dropped;
+    return name_ + ": " + std::to_string(dropped) + " frames dropped, the output is not keeping up";
 }

@@ -186,10 +186,14 @@ bool TraceLog::WriteAll(const char *data, std::size_t size, std::size_t &written
             while (cut > written && data[cut - 1] != '\n') --cut;
             if (cut > written) end = cut;
         }
+        // Until a stop is asked, wait for the output or the stop; after it, for the output alone, as long as
+        // what is left of the grace.
+        const int graceMs = StopGraceMs();
         pollfd waits[2] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
-        const int ready = ::poll(waits, stopFd_ >= 0 ? 2 : 1, StopGraceMs(waits));
+        const int ready = ::poll(waits, graceMs < 0 && stopFd_ >= 0 ? 2 : 1, graceMs);
         if (ready < 0 && errno == EINTR) continue;
         if ((waits[0].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) {
+            if (ready > 0 && waits[1].revents != 0) continue;  // the stop came: wait out its grace
             error = ECANCELED;  // stopped while the output took nothing
             return false;
         }
@@ -201,15 +205,16 @@ bool TraceLog::WriteAll(const char *data, std::size_t size, std::size_t &written
     return true;
 }
 
-// How long one wait for the output may last: for ever while the program runs; once it is stopping, what
-// is left of a short grace, so the output's reader gets a moment to catch up.
-int TraceLog::StopGraceMs(const pollfd (&waits)[2]) {
+// How long one wait for the output may last: for ever (-1) while the program runs; once it is stopping,
+// what is left of a short grace, so the output's reader gets a moment to catch up.
+int TraceLog::StopGraceMs() {
     if (stopFd_ < 0) return -1;
-    pollfd stop = waits[1];
-    if (::poll(&stop, 1, 0) <= 0) return -1;
-    const auto now = std::chrono::steady_clock::now();
-    if (stopSeen_ == std::chrono::steady_clock::time_point{}) stopSeen_ = now;
-    const auto left = StopGrace - (now - stopSeen_);
+    if (stopSeen_ == std::chrono::steady_clock::time_point{}) {
+        pollfd stop{stopFd_, POLLIN, 0};
+        if (::poll(&stop, 1, 0) <= 0) return -1;
+        stopSeen_ = std::chrono::steady_clock::now();
+    }
+    const auto left = StopGrace - (std::chrono::steady_clock::now() - stopSeen_);
     return left.count() > 0 ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()) : 0;
 }
 

@@ -16,7 +16,6 @@
 // for it, unless the stop descriptor (SetStopFd) is readable: then the log gives up what it holds.
 #pragma once
 
-#include <poll.h>
 
 #include <atomic>
 #include <chrono>
@@ -85,7 +84,7 @@ private:
     bool WriteAll(const char *data, std::size_t size, std::size_t &written, int &error);
     void DropHalfLine(const char *data, std::size_t written);
     bool WriteChunk(const char *data, std::size_t size, std::size_t &written, int &error);
-    int StopGraceMs(const struct pollfd (&waits)[2]);
+    int StopGraceMs();
 
     TraceLogOptions options_;
     LogClock stamps_;

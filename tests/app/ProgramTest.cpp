@@ -1,8 +1,10 @@
 // The programs themselves: help and version without a display, a bad option ending the program before any
 // window opens, Qt's own options reaching Qt, and a window on the emulator closed by SIGTERM as a desktop
 // session closes it, writing its settings.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <QFile>
@@ -163,6 +165,29 @@ TEST(Programs, WindowRefusesAFifoAtEachPathInOneLineAndRunsOn) {
     for (const QString &line : lines) EXPECT_EQ(said(line), 1) << err.toStdString();
     struct stat st {};
     EXPECT_TRUE(::stat(fifo.toLocal8Bit().constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+// The log on standard output, a pipe nobody reads, under a flood: the window drops lines for the log alone,
+// says so, and still closes at once on SIGTERM.
+TEST(Programs, ALogNobodyReadsNeverHoldsUpTheWindow) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("brisklet");
+    ASSERT_TRUE(QFile::copy(BRISKLET_PATH, program));
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    QProcess p;
+    p.setChildProcessModifier([fd = pipeFds[1]] { ::dup2(fd, STDOUT_FILENO); });
+    p.setProcessEnvironment(WithoutDisplay());
+    p.start(program, {"-platform", "offscreen", "--link=sim", "--initialize", "--traffic=frames=20000", "--log=-"});
+    ::close(pipeFds[1]);
+    ASSERT_TRUE(p.waitForStarted(ExitWaitMs));
+    QByteArray err;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (err += p.readAllStandardError()).contains("not keeping up"); }, ExitWaitMs))
+        << err.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_TRUE(p.waitForFinished(2000)) << "still running: the log's pipe holds it";
+    EXPECT_EQ(p.exitCode(), 0);
+    ::close(pipeFds[0]);
 }
 
 }  // namespace

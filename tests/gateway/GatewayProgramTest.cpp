@@ -19,6 +19,7 @@
 #include "AdapterProcess.h"
 #include "BriskletVersion.h"
 #include "CommandLog.h"
+#include "EmulatedFirmware.h"
 #include "GatewayProcess.h"
 #include "RecordingChannel.h"
 #include "SerialPty.h"
@@ -210,16 +211,37 @@ TEST_F(GatewayOnTerminal, AFloodOfReportsIntoAStderrNobodyReadsNeverHoldsUpTheSt
     // Two kinds of report back to back (a repeated one alone would be counted, not written), far more
     // lines than the pipe holds.
     const uint8_t reports[] = {0xFA, 0xF5, 0x0A, 0x00, 0x0A, 0xAF, 0x5F, 0xFA, 0xF5, 0x06, 0x00, 0x06, 0xAF, 0x5F};
-    std::string flood;
-    for (int i = 0; i < 20000; ++i) flood.append(reinterpret_cast<const char *>(reports), sizeof reports);
-    for (std::size_t at = 0; at < flood.size();) {
-        pollfd p{far->Master(), POLLOUT, 0};
-        ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the gateway stopped reading its adapter";
-        const ssize_t n = ::write(far->Master(), flood.data() + at, flood.size() - at);
-        if (n > 0) at += static_cast<std::size_t>(n);
-    }
+    std::vector<uint8_t> flood;
+    for (int i = 0; i < 20000; ++i) flood.insert(flood.end(), reports, reports + sizeof reports);
+    ASSERT_EQ(far->Send(flood, 20000), flood.size()) << "the gateway stopped reading its adapter";
     ASSERT_EQ(::kill(static_cast<pid_t>(gateway.Pid()), SIGTERM), 0);
     EXPECT_EQ(gateway.Finish(2000), 0);
+    ::close(pipeFds[0]);
+}
+
+// The log's output is a pipe nobody reads: the receive path never waits for it. What does not fit is dropped
+// for the log alone and said; the presence watch goes on (an unplug is seen); a stop ends at once.
+TEST_F(GatewayOnTerminal, ALogNobodyReadsHoldsUpNeitherThePresenceWatchNorTheStop) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    gateway.SendOutputTo(pipeFds[1]);
+    Plug();
+    ASSERT_TRUE(gateway.Start({"--link=serial:" + linkPath}));
+    ::close(pipeFds[1]);
+    ASSERT_EQ(ReadFrames(4).size(), 4u);
+    BusFrame frame;
+    frame.identifier = 0x123;
+    frame.length = 8;
+    const CanReport report = BuildCanReport(frame, 12, 0, 0, 0);
+    std::vector<uint8_t> flood;
+    for (int i = 0; i < 80000; ++i) flood.insert(flood.end(), report.begin(), report.end());  // ring and pipe over
+    ASSERT_EQ(far->Send(flood, 20000), flood.size());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gateway.StatusText().contains("the output is not keeping up"); }, 10000))
+        << gateway.StatusText().toStdString();
+    Unplug();
+    ASSERT_TRUE(gateway.WaitForStatus("adapter lost")) << gateway.StatusText().toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(gateway.Pid()), SIGTERM), 0);
+    EXPECT_EQ(gateway.Finish(2000), 0) << gateway.StatusText().toStdString();
     ::close(pipeFds[0]);
 }
 
