@@ -9,20 +9,13 @@
 #include <QUrl>
 #include <algorithm>
 
+#include <linux/can.h>
+#include <linux/can/error.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "ErrorFrame.h"
 #include "Frame.h"
-
-namespace {
-
-// Linux SocketCAN error frame detail (linux/can/error.h), as Qt passes it through.
-constexpr uint8_t ProtForm = 0x02;
-constexpr uint8_t ProtStuff = 0x04;
-constexpr uint8_t ProtLocCrcSequence = 0x08;
-constexpr uint8_t ProtLocCrcDelimiter = 0x18;
-
-}  // namespace
 
 bool ToBusFrame(const QCanBusFrame &frame, BusFrame &busFrame) {
     const auto type = frame.frameType();
@@ -55,33 +48,20 @@ QCanBusFrame ToQtFrame(const BusFrame &busFrame) {
     return frame;
 }
 
+// Qt's frame errors are SocketCAN's error classes, bit for bit.
 uint8_t ErrorFlagsOf(const QCanBusFrame &frame) {
     if (frame.frameType() != QCanBusFrame::ErrorFrame) return 0;
-    const QCanBusFrame::FrameErrors errors = frame.error();
-    const QByteArray d = frame.payload();
-    uint8_t flags = 0;
-    if (errors & QCanBusFrame::MissingAcknowledgmentError) flags |= buserror::AckBit;
-    if ((errors & QCanBusFrame::ProtocolViolationError) && d.size() >= 4) {
-        const auto kind = static_cast<uint8_t>(d[2]), where = static_cast<uint8_t>(d[3]);
-        if (kind & ProtForm) flags |= buserror::FormBit;
-        if (kind & ProtStuff) flags |= buserror::StuffBit;
-        if (where == ProtLocCrcSequence || where == ProtLocCrcDelimiter) flags |= buserror::CrcBit;
-    }
-    return flags;
+    const QByteArray payload = frame.payload();
+    uint8_t data[8] = {};
+    std::copy_n(payload.constData(), std::min<qsizetype>(payload.size(), 8), data);
+    return FlagsOfErrorFrame(static_cast<uint32_t>(frame.error()), data);
 }
 
 QCanBusFrame ErrorFrameFor(uint8_t flags) {
-    QCanBusFrame::FrameErrors errors = QCanBusFrame::BusError;
-    QByteArray d(8, 0);
-    if (flags & buserror::AckBit) errors |= QCanBusFrame::MissingAcknowledgmentError;
-    if (flags & (buserror::FormBit | buserror::StuffBit | buserror::CrcBit))
-        errors |= QCanBusFrame::ProtocolViolationError;
-    if (flags & buserror::FormBit) d[2] = static_cast<char>(d[2] | ProtForm);
-    if (flags & buserror::StuffBit) d[2] = static_cast<char>(d[2] | ProtStuff);
-    if (flags & buserror::CrcBit) d[3] = static_cast<char>(ProtLocCrcSequence);
+    const ErrorFrame e = ErrorFrameOf(flags);
     QCanBusFrame frame(QCanBusFrame::ErrorFrame);
-    frame.setError(errors);
-    frame.setPayload(d);
+    frame.setError(QCanBusFrame::FrameErrors(static_cast<int>(e.canId & CAN_ERR_MASK)));
+    frame.setPayload(QByteArray(reinterpret_cast<const char *>(e.data), sizeof e.data));
     return frame;
 }
 

@@ -15,7 +15,6 @@ namespace {
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
 // The adapter's bus error flags (byte 4 of a type 13 report).
-constexpr uint8_t FlagAck = 0x01, FlagForm = 0x02, FlagCrc = 0x04, FlagStuff = 0x08;
 
 // Writes to a buffer already known to hold MaxLineLength bytes.
 class LineWriter {
@@ -82,28 +81,6 @@ bool ValidInterfaceName(std::string_view name) {
     for (const char c : name)
         if (c <= ' ' || c > '~') return false;
     return true;
-}
-
-ErrorFrame ErrorFrameOf(uint8_t Flags) {
-    ErrorFrame e;
-    e.canId = CAN_ERR_FLAG | CAN_ERR_BUSERROR;
-    if (Flags & FlagAck) e.canId |= CAN_ERR_ACK;
-    if (Flags & (FlagForm | FlagStuff | FlagCrc)) e.canId |= CAN_ERR_PROT;
-    if (Flags & FlagForm) e.data[2] |= CAN_ERR_PROT_FORM;
-    if (Flags & FlagStuff) e.data[2] |= CAN_ERR_PROT_STUFF;
-    if (Flags & FlagCrc) e.data[3] = CAN_ERR_PROT_LOC_CRC_SEQ;
-    return e;
-}
-
-uint8_t FlagsOfErrorFrame(uint32_t canId, const uint8_t (&data)[8]) {
-    uint8_t flags = 0;
-    if (canId & CAN_ERR_ACK) flags |= FlagAck;
-    if (canId & CAN_ERR_PROT) {
-        if (data[2] & CAN_ERR_PROT_FORM) flags |= FlagForm;
-        if (data[2] & CAN_ERR_PROT_STUFF) flags |= FlagStuff;
-        if (data[3] == CAN_ERR_PROT_LOC_CRC_SEQ) flags |= FlagCrc;
-    }
-    return flags;
 }
 
 std::size_t FormatTime(std::span<char> out, Timestamp time) {

@@ -26,6 +26,8 @@
 #include <span>
 #include <string_view>
 
+#include "ErrorFrame.h"
+
 namespace candump {
 
 // The interface field: 1 to MaxInterfaceName printable ASCII characters without spaces.
@@ -49,17 +51,6 @@ constexpr std::size_t MaxTimeLength = 20 + 1 + 6;
 constexpr std::size_t MaxIdentifierLength = 8;
 std::size_t FormatTime(std::span<char> out, Timestamp time);
 std::size_t FormatIdentifier(std::span<char> out, uint32_t Identifier, bool extended);
-
-// The identifier and data of the SocketCAN error frame for the adapter's bus error flags.
-struct ErrorFrame {
-    uint32_t canId = 0;  // CAN_ERR_FLAG included
-    uint8_t data[8] = {};
-};
-ErrorFrame ErrorFrameOf(uint8_t Flags);
-// The other way, for error frames read back from a log: the adapter's flags that ErrorFrameOf turns into
-// this frame (CAN_ERR_ACK -> ack, CAN_ERR_PROT with form, stuff or CRC-sequence detail); 0 for what the
-// adapter never reports. FlagsOfErrorFrame(ErrorFrameOf(f)) == f for f of 00..0F.
-uint8_t FlagsOfErrorFrame(uint32_t canId, const uint8_t (&data)[8]);
 
 // Each writes one whole line, '\n' included, to the start of out and returns its length; 0 (and nothing
 // written) when out is shorter than MaxLineLength or the name is not valid.

@@ -99,7 +99,7 @@ TEST_F(MirrorTest, BusErrorsAreNotFakedAsDataFramesOnAPluginWithoutErrorFrames) 
 TEST(MirrorErrorFrames, MatchTheTraceLogAndReadBackToTheSameFlags) {
     for (int flags = 1; flags <= 0x0F; ++flags) {
         const QCanBusFrame frame = ErrorFrameFor(static_cast<uint8_t>(flags));
-        const candump::ErrorFrame e = candump::ErrorFrameOf(static_cast<uint8_t>(flags));
+        const ErrorFrame e = ErrorFrameOf(static_cast<uint8_t>(flags));
         EXPECT_EQ(frame.frameType(), QCanBusFrame::ErrorFrame);
         EXPECT_EQ(static_cast<uint32_t>(frame.error()), e.canId & CAN_ERR_MASK) << flags;
         EXPECT_EQ(frame.payload(), QByteArray(reinterpret_cast<const char *>(e.data), sizeof e.data)) << flags;
