@@ -11,15 +11,9 @@ void *operator new(std::size_t size) {
     if (void *p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-// The nothrow form too (std::stable_sort's buffer): otherwise it comes from the sanitizer's allocator and
-// goes back through the free() above.
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    if (counting) allocations.fetch_add(1);
-    return std::malloc(size ? size : 1);
-}
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-// The nothrow forms too (Qt's item models use them): left to the sanitizer's own, they would hand out
+// The nothrow forms too (std::stable_sort's buffer, Qt's item models): left to the sanitizer's own, they would hand out
 // memory that the replaced delete above then frees as malloc's.
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
     if (counting) allocations.fetch_add(1);
