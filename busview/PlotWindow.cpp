@@ -22,16 +22,6 @@ namespace {
 
 constexpr QSize DefaultSize{820, 480};
 
-struct Range {
-    double low = std::numeric_limits<double>::infinity();
-    double high = -std::numeric_limits<double>::infinity();
-    void Add(double v) {
-        low = std::min(low, v);
-        high = std::max(high, v);
-    }
-    bool Empty() const { return low > high; }
-};
-
 }  // namespace
 
 PlotWindow::PlotWindow(SignalSampler *sampler, QWidget *parent)
@@ -44,16 +34,11 @@ PlotWindow::PlotWindow(SignalSampler *sampler, QWidget *parent)
     axisX_ = new QValueAxis;
     axisX_->setTitleText(QStringLiteral("Time (s)"));
     axisX_->setLabelFormat(QStringLiteral("%.1f"));
-    axisY_ = new QValueAxis;
-    axisY_->setLabelFormat(QStringLiteral("%g"));
     chart_->addAxis(axisX_, Qt::AlignBottom);
-    chart_->addAxis(axisY_, Qt::AlignLeft);
     axisX_->setRange(0, 1);
-    axisY_->setRange(0, 1);
-    for (QValueAxis *axis : {axisX_, axisY_})
-        connect(axis, &QValueAxis::rangeChanged, this, [this] {
-            if (!settingAxes_) UserZoomed();
-        });
+    connect(axisX_, &QValueAxis::rangeChanged, this, [this] {
+        if (!settingAxes_) UserZoomed();
+    });
 
     chartView = new QChartView(chart_);
     chartView->setObjectName(QStringLiteral("chartView"));
@@ -124,8 +109,9 @@ bool PlotWindow::AddSignal(const busview::PlotPick &pick) {
     if (!pick.signal->unit.empty()) name += QStringLiteral(" (%1)").arg(QString::fromStdString(pick.signal->unit));
     trace.series->setName(name);
     chart_->addSeries(trace.series);
+    trace.axis = AxisFor(QString::fromStdString(pick.signal->unit));
     trace.series->attachAxis(axisX_);
-    trace.series->attachAxis(axisY_);
+    trace.series->attachAxis(trace.axis);
     dirty_ = true;
     ShowStatus();
     return true;
@@ -137,10 +123,39 @@ void PlotWindow::RemoveSignal(const dbc::Signal *signal) {
         sampler_->Unpick(signal);
         chart_->removeSeries(trace.series);
         delete trace.series;
+        ReleaseAxis(trace.axis);
         trace = Trace{};
         dirty_ = true;
     }
     ShowStatus();
+}
+
+QValueAxis *PlotWindow::AxisFor(const QString &unit) {
+    for (Axis &a : axes_)
+        if (a.unit == unit) {
+            ++a.users;
+            return a.axis;
+        }
+    auto *axis = new QValueAxis;
+    axis->setLabelFormat(QStringLiteral("%g"));
+    axis->setTitleText(unit);
+    axis->setRange(0, 1);
+    chart_->addAxis(axis, axes_.size() % 2 ? Qt::AlignRight : Qt::AlignLeft);
+    connect(axis, &QValueAxis::rangeChanged, this, [this] {
+        if (!settingAxes_) UserZoomed();
+    });
+    axes_.push_back({unit, axis, 1});
+    return axis;
+}
+
+void PlotWindow::ReleaseAxis(QValueAxis *axis) {
+    for (auto a = axes_.begin(); a != axes_.end(); ++a)
+        if (a->axis == axis && --a->users == 0) {
+            chart_->removeAxis(axis);
+            delete axis;
+            axes_.erase(a);
+            return;
+        }
 }
 
 void PlotWindow::RemoveAll() {
@@ -198,7 +213,10 @@ void PlotWindow::Redraw() {
     }
     const int columns = std::clamp(static_cast<int>(chart_->plotArea().width()), 16, MaxColumns);
     const double columnWidth = (x1 - x0) / columns;
-    Range values;
+    for (Axis &a : axes_) {
+        a.low = std::numeric_limits<double>::infinity();
+        a.high = -a.low;
+    }
     for (Trace &trace : traces_) {
         if (!trace.signal) continue;
         QList<QPointF> &out = trace.shown[trace.flip];
@@ -220,9 +238,13 @@ void PlotWindow::Redraw() {
         std::size_t from = firstAfter(x0, true), to = firstAfter(x1, false);
         if (from > 0) --from;
         if (to < trace.size) ++to;
+        Axis &axis = *std::find_if(axes_.begin(), axes_.end(), [&](const Axis &a) { return a.axis == trace.axis; });
         auto put = [&](const PlotPoint &p) {
             out.append(QPointF(p.seconds, p.value));
-            if (p.seconds >= x0 && p.seconds <= x1) values.Add(p.value);
+            if (p.seconds >= x0 && p.seconds <= x1) {
+                axis.low = std::min(axis.low, p.value);
+                axis.high = std::max(axis.high, p.value);
+            }
         };
         if (to - from <= static_cast<std::size_t>(2 * columns)) {
             for (std::size_t i = from; i < to; ++i) put(at(i));
@@ -256,13 +278,15 @@ void PlotWindow::Redraw() {
     if (zoomed_) return;
     settingAxes_ = true;
     axisX_->setRange(x0, x1);
-    if (values.Empty()) {
-        axisY_->setRange(0, 1);
-    } else {
-        const double span = values.high - values.low;
-        const double pad = span > 0 ? span * 0.05 : std::max(1.0, std::fabs(values.low) * 0.05);
-        axisY_->setRange(values.low - pad, values.high + pad);
-        axisY_->applyNiceNumbers();
+    for (Axis &a : axes_) {
+        if (a.low > a.high) {
+            a.axis->setRange(0, 1);
+            continue;
+        }
+        const double span = a.high - a.low;
+        const double pad = span > 0 ? span * 0.05 : std::max(1.0, std::fabs(a.low) * 0.05);
+        a.axis->setRange(a.low - pad, a.high + pad);
+        a.axis->applyNiceNumbers();
     }
     settingAxes_ = false;
 }

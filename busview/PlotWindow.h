@@ -2,8 +2,9 @@
 //
 // Every RefreshInterval it drains the receive side's rings (SignalSampler) into a history of its own per
 // signal (HistoryPoints: 60 s of a signal sent every millisecond), and draws the last WindowSeconds of it,
-// scrolling, on one time axis in seconds since the first sample (the adapter's own time stamps) and one
-// value axis scaled to the values shown. A line gets at most two points per pixel column (the smallest and
+// scrolling, on one time axis in seconds since the first sample (the adapter's own time stamps) and a
+// value axis per unit (signals of the same unit share one; rpm and degC get one each, left and right),
+// each scaled to the values it shows. A line gets at most two points per pixel column (the smallest and
 // the largest value of its samples there), so a fast signal costs the drawing no more than a slow one, and
 // the lists handed to the chart are kept from one refresh to the next.
 //
@@ -74,15 +75,24 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    struct Axis {
+        QString unit;
+        QValueAxis *axis = nullptr;
+        int users = 0;
+        double low = 0, high = 0;  // of the values shown, while redrawing
+    };
     struct Trace {
         const dbc::Signal *signal = nullptr;
         QLineSeries *series = nullptr;
+        QValueAxis *axis = nullptr;
         std::vector<busview::PlotPoint> history;  // a ring of HistoryPoints, oldest at `start`
         std::size_t start = 0, size = 0;
         QList<QPointF> shown[2];  // handed to the chart in turn: the one it holds is never written
         int flip = 0;
         uint64_t lost = 0;
     };
+    QValueAxis *AxisFor(const QString &unit);
+    void ReleaseAxis(QValueAxis *axis);
     void Drain(Trace &trace, int slot);
     void Redraw();
     void UserZoomed();
@@ -94,7 +104,7 @@ private:
     std::vector<busview::PlotPoint> drain_;
     QChart *chart_ = nullptr;
     QValueAxis *axisX_ = nullptr;
-    QValueAxis *axisY_ = nullptr;
+    std::vector<Axis> axes_;
     QTimer *timer_ = nullptr;
     double latest_ = 0;      // the newest sample's time
     bool zoomed_ = false;    // the operator chose the axes' ranges
