@@ -98,7 +98,8 @@ public:
         for (BusEvent &e : read_) {
             const int i = static_cast<int>(n_ % Messages);
             e.extended = i % 2 != 0;
-            e.id = e.extended ? 0x18F00000u + static_cast<uint32_t>(i) : 0x100u + static_cast<uint32_t>(i / 2);
+            e.id =
+                e.extended ? 0x18F00000u + static_cast<uint32_t>(i) : 0x100u + static_cast<uint32_t>(i / 2);
             e.dlc = 8;
             for (uint8_t &b : e.data) b = static_cast<uint8_t>((seed_ = seed_ * 1103515245 + 12345) >> 16);
             e.adapterMs = static_cast<int32_t>(n_ * 1000 / FramesPerSecond % BusEvent::MsPerDay);
@@ -123,7 +124,8 @@ void BM_ListRefreshDbc(benchmark::State &state) {
     const int mode = static_cast<int>(state.range(0));
     QTemporaryDir dir;
     QFile file(dir.path() + "/generated.dbc");
-    if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::fromStdString(GeneratedDbc(DbcBus::Messages))) < 0)
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(QByteArray::fromStdString(GeneratedDbc(DbcBus::Messages))) < 0)
         state.SkipWithError("cannot write the DBC");
     file.close();
     ReceiveTable table;
@@ -144,7 +146,8 @@ void BM_ListRefreshDbc(benchmark::State &state) {
         QCoreApplication::processEvents();
     }
     if (list.proxy->rowCount() != DbcBus::Messages) state.SkipWithError("rows missing");
-    if (mode == 2 && list.model->ExpandedRows().size() != DbcBus::Messages) state.SkipWithError("rows not expanded");
+    if (mode == 2 && list.model->ExpandedRows().size() != DbcBus::Messages)
+        state.SkipWithError("rows not expanded");
     state.counters["s/refresh"] = benchmark::Counter(
         static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }

@@ -106,7 +106,8 @@ bool PlotWindow::AddSignal(const busview::PlotPick &pick) {
     for (QList<QPointF> &list : trace.shown) list.reserve(2 * MaxColumns + 4);
     trace.series = new QLineSeries(this);
     QString name = QString::fromStdString(pick.signal->name);
-    if (!pick.signal->unit.empty()) name += QStringLiteral(" (%1)").arg(QString::fromStdString(pick.signal->unit));
+    if (!pick.signal->unit.empty())
+        name += QStringLiteral(" (%1)").arg(QString::fromStdString(pick.signal->unit));
     trace.series->setName(name);
     chart_->addSeries(trace.series);
     trace.axis = AxisFor(QString::fromStdString(pick.signal->unit));
@@ -222,7 +223,9 @@ void PlotWindow::Redraw() {
         QList<QPointF> &out = trace.shown[trace.flip];
         trace.flip ^= 1;
         out.clear();
-        auto at = [&](std::size_t i) -> const PlotPoint & { return trace.history[(trace.start + i) % HistoryPoints]; };
+        auto at = [&](std::size_t i) -> const PlotPoint & {
+            return trace.history[(trace.start + i) % HistoryPoints];
+        };
         auto firstAfter = [&](double x, bool orEqual) {  // the history is in time order
             std::size_t lo = 0, hi = trace.size;
             while (lo < hi) {
@@ -238,7 +241,8 @@ void PlotWindow::Redraw() {
         std::size_t from = firstAfter(x0, true), to = firstAfter(x1, false);
         if (from > 0) --from;
         if (to < trace.size) ++to;
-        Axis &axis = *std::find_if(axes_.begin(), axes_.end(), [&](const Axis &a) { return a.axis == trace.axis; });
+        Axis &axis =
+            *std::find_if(axes_.begin(), axes_.end(), [&](const Axis &a) { return a.axis == trace.axis; });
         auto put = [&](const PlotPoint &p) {
             out.append(QPointF(p.seconds, p.value));
             if (p.seconds >= x0 && p.seconds <= x1) {
@@ -324,8 +328,9 @@ bool PlotWindow::ExportPng(const QString &path) {
 }
 
 void PlotWindow::ExportClicked() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export the plot"),
-                                                      QStringLiteral("plot.png"), QStringLiteral("PNG images (*.png)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export the plot"), QStringLiteral("plot.png"),
+                                     QStringLiteral("PNG images (*.png)"));
     if (!path.isEmpty()) ExportPng(path);
 }
 
@@ -337,9 +342,11 @@ void PlotWindow::ShowStatus() {
             ++plotted;
             lost += trace.lost;
         }
-    QString text = plotted == 0 ? QStringLiteral("Tick a signal in the receive list to plot it")
-                                : QStringLiteral("%1 of %2 signals").arg(plotted).arg(SignalSampler::MaxPicks);
-    if (lost > 0) text += QStringLiteral(", %1 values not plotted (paused, or the plot fell behind)").arg(lost);
+    QString text = plotted == 0
+                       ? QStringLiteral("Tick a signal in the receive list to plot it")
+                       : QStringLiteral("%1 of %2 signals").arg(plotted).arg(SignalSampler::MaxPicks);
+    if (lost > 0)
+        text += QStringLiteral(", %1 values not plotted (paused, or the plot fell behind)").arg(lost);
     if (!problem_.isEmpty()) text = problem_;
     lblStatus->setText(text);
 }

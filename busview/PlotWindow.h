@@ -106,9 +106,9 @@ private:
     QValueAxis *axisX_ = nullptr;
     std::vector<Axis> axes_;
     QTimer *timer_ = nullptr;
-    double latest_ = 0;      // the newest sample's time
-    bool zoomed_ = false;    // the operator chose the axes' ranges
+    double latest_ = 0;    // the newest sample's time
+    bool zoomed_ = false;  // the operator chose the axes' ranges
     bool settingAxes_ = false;
-    bool dirty_ = false;     // redraw on the next refresh even while paused
-    QString problem_;        // the last export's failure
+    bool dirty_ = false;  // redraw on the next refresh even while paused
+    QString problem_;     // the last export's failure
 };

@@ -17,8 +17,9 @@ using namespace busview;
 
 namespace {
 
-const char *const Titles[ReceiveListModel::ColumnCount] = {
-    "Identifier", "Message", "Form", "Length", "Data", "Count", "Cycle (ms)", "Min/max (ms)", "Last seen (s)"};
+const char *const Titles[ReceiveListModel::ColumnCount] = {"Identifier", "Message",      "Form",
+                                                           "Length",     "Data",         "Count",
+                                                           "Cycle (ms)", "Min/max (ms)", "Last seen (s)"};
 const char *const Hints[ReceiveListModel::ColumnCount] = {
     "The frame's identifier in hex; a signal's name below a frame whose message a DBC file defines",
     "The message's name from the DBC files (Load DBC...); expand the row for its signals' values",
@@ -51,7 +52,9 @@ constexpr QRgb OutOfRangeBack = qRgb(255, 222, 222);
 
 int DataLength(const FrameRow &row) { return row.remote ? 0 : std::min<int>(row.dlc, 8); }
 
-QString Utf8(const std::string &text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString Utf8(const std::string &text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -64,7 +67,7 @@ struct ReceiveListModel::RowDecode {
     bool remote = false;
     uint8_t dlc = 0;
     uint8_t data[8]{};
-    int shown = 0;                          // signal rows the views know of
+    int shown = 0;                         // signal rows the views know of
     std::vector<dbc::SignalValue> values;  // the message's signal count; kept across Clear
 };
 
@@ -165,7 +168,8 @@ void ReceiveListModel::SetPicked(std::span<const dbc::Signal *const> signalList)
     for (int k = 0; k < frameRows_; ++k)
         if (decode_[k].expanded && decode_[k].shown > 0) {
             const QModelIndex parent = index(ErrorKinds + k, 0);
-            emit dataChanged(index(0, 0, parent), index(decode_[k].shown - 1, 0, parent), {Qt::CheckStateRole});
+            emit dataChanged(index(0, 0, parent), index(decode_[k].shown - 1, 0, parent),
+                             {Qt::CheckStateRole});
         }
 }
 
@@ -186,13 +190,15 @@ const dbc::Signal *ReceiveListModel::SignalOf(const QModelIndex &index) const {
 
 const dbc::Message *ReceiveListModel::MessageOf(const QModelIndex &index) const {
     if (!index.isValid()) return nullptr;
-    const RowDecode *d = Decode(index.internalId() == 0 ? index.row() : static_cast<int>(index.internalId() - 1));
+    const RowDecode *d =
+        Decode(index.internalId() == 0 ? index.row() : static_cast<int>(index.internalId() - 1));
     return d ? d->message : nullptr;
 }
 
 std::size_t ReceiveListModel::FileOf(const QModelIndex &index) const {
     if (!index.isValid()) return 0;
-    const RowDecode *d = Decode(index.internalId() == 0 ? index.row() : static_cast<int>(index.internalId() - 1));
+    const RowDecode *d =
+        Decode(index.internalId() == 0 ? index.row() : static_cast<int>(index.internalId() - 1));
     return d ? d->file : 0;
 }
 
@@ -220,7 +226,7 @@ bool ReceiveListModel::hasChildren(const QModelIndex &parent) const {
     if (parent.internalId() != 0 || parent.column() != 0) return false;
     const RowDecode *d = Decode(parent.row());
     const FrameRow *frame = Frame(parent.row());
-    return d && d->message && frame && !frame->remote;
+    return d && d->message && !d->message->signalList.empty() && frame && !frame->remote;
 }
 
 const FrameRow *ReceiveListModel::Frame(int row) const {
@@ -273,7 +279,8 @@ QVariant ReceiveListModel::SignalData(const QModelIndex &index, int role) const 
     const bool marked = column == ColMessage && v.outOfRange;
     auto text = [&]() -> QString {
         if (column == ColIdentifier) return Utf8(s.name);
-        if (column == ColForm) return QString::fromUtf8(v.label.data(), static_cast<qsizetype>(v.label.size()));
+        if (column == ColForm)
+            return QString::fromUtf8(v.label.data(), static_cast<qsizetype>(v.label.size()));
         if (column != ColMessage) return {};
         char value[dbc::MaxValueLength];
         QString shown = QString::fromLatin1(value, static_cast<qsizetype>(dbc::FormatValue(value, v)));
@@ -346,9 +353,11 @@ QVariant ReceiveListModel::data(const QModelIndex &index, int role) const {
             if (column == ColMessage && databases_)
                 if (const RowDecode *d = Decode(row); d && d->message && frame) {
                     const auto &files = databases_->Files();
-                    QString hint = QStringLiteral("%1 from %2")
-                                       .arg(Utf8(d->message->name), Utf8(dbc::BaseName(files[d->file]->fileName)));
-                    if (!d->message->comment.empty()) hint += QStringLiteral(": ") + Utf8(d->message->comment);
+                    QString hint =
+                        QStringLiteral("%1 from %2")
+                            .arg(Utf8(d->message->name), Utf8(dbc::BaseName(files[d->file]->fileName)));
+                    if (!d->message->comment.empty())
+                        hint += QStringLiteral(": ") + Utf8(d->message->comment);
                     for (std::size_t other : databases_->FilesDefining(frame->id, frame->extended))
                         if (other != d->file)
                             hint += QStringLiteral("\n%1 defines it too; the file loaded first is used")

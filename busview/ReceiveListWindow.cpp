@@ -138,9 +138,11 @@ void ReceiveListWindow::Build() {
         named(new QPushButton(QStringLiteral("&Copy")), "btnCopy", QStringLiteral("Copy as candump lines"));
     btnCopy->setToolTip(QStringLiteral("Copy the selected rows' last frames as candump log lines (Ctrl+C)"));
     connect(btnCopy, &QPushButton::clicked, this, &ReceiveListWindow::CopySelection);
-    btnLoadDbc = named(new QPushButton(QStringLiteral("Load &DBC...")), "btnLoadDbc", QStringLiteral("Load DBC"));
-    btnLoadDbc->setToolTip(QStringLiteral("Name the frames and show their signals from a DBC file; several "
-                                          "files may be loaded, and the first one loaded wins an identifier"));
+    btnLoadDbc =
+        named(new QPushButton(QStringLiteral("Load &DBC...")), "btnLoadDbc", QStringLiteral("Load DBC"));
+    btnLoadDbc->setToolTip(
+        QStringLiteral("Name the frames and show their signals from a DBC file; several "
+                       "files may be loaded, and the first one loaded wins an identifier"));
     connect(btnLoadDbc, &QPushButton::clicked, this, &ReceiveListWindow::LoadDbcClicked);
     btnPlot = named(new QPushButton(QStringLiteral("Pl&ot")), "btnPlot", QStringLiteral("Plot"));
     btnPlot->setToolTip(QStringLiteral("Open the plot of the ticked signals"));
@@ -186,7 +188,8 @@ void ReceiveListWindow::Build() {
     controls->addWidget(Caption(QStringLiteral("&Mask [Hex]"), editFilterMask));
     controls->addWidget(editFilterMask);
     controls->addStretch();
-    for (QPushButton *button : {btnPause, btnClear, btnCopy, btnLoadDbc, btnPlot}) controls->addWidget(button);
+    for (QPushButton *button : {btnPause, btnClear, btnCopy, btnLoadDbc, btnPlot})
+        controls->addWidget(button);
     // Wide enough for the longest figures, so that the line does not shift as they change.
     lblLoad->setMinimumWidth(
         lblLoad->fontMetrics().horizontalAdvance(QStringLiteral("Load 100.0 % (peak 100.0 %)")));
@@ -247,6 +250,7 @@ void ReceiveListWindow::hideEvent(QHideEvent *event) {
 
 void ReceiveListWindow::closeEvent(QCloseEvent *event) {
     SaveSettings();
+    if (plot_) plot_->close();  // its signals were picked here
     QWidget::closeEvent(event);
 }
 
@@ -352,7 +356,8 @@ void ReceiveListWindow::ShowDatabases(const QString &problem) {
     QStringList files, hint;
     std::size_t skipped = 0, lines = 0;
     for (const auto &file : databases_.Files()) {
-        QString text = QStringLiteral("%1 (%2 messages").arg(QString::fromStdString(dbc::BaseName(file->fileName)))
+        QString text = QStringLiteral("%1 (%2 messages")
+                           .arg(QString::fromStdString(dbc::BaseName(file->fileName)))
                            .arg(file->messages.size());
         if (!file->skipped.empty()) text += QStringLiteral(", %1 skipped").arg(file->skipped.size());
         files << text + QLatin1Char(')');
@@ -365,7 +370,10 @@ void ReceiveListWindow::ShowDatabases(const QString &problem) {
     if (lines > HintLines) hint << QStringLiteral("... and %1 more").arg(lines - HintLines);
     QString text = files.isEmpty() ? QStringLiteral("No DBC file loaded")
                                    : QStringLiteral("DBC: ") + files.join(QStringLiteral(", "));
-    if (skipped > 0) text += QStringLiteral("; point here for what was skipped");
+    if (skipped > 0)
+        text += QStringLiteral("; hover for what was skipped");
+    else if (!databases_.Shadowed().empty())
+        text += QStringLiteral("; hover for identifiers defined twice");
     if (!problem.isEmpty()) {
         text = QStringLiteral("Not loaded: ") + problem;
         hint.prepend(files.isEmpty() ? QStringLiteral("No DBC file loaded")

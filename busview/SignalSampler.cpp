@@ -88,7 +88,8 @@ void SignalSampler::Add(std::span<const BusEvent> batch) {
                 seconds = TimeOf(event);
                 timed = true;
             }
-            rings_[static_cast<std::size_t>(i) * RingPoints + slot.written % RingPoints] = {seconds, value.value};
+            rings_[static_cast<std::size_t>(i) * RingPoints + slot.written % RingPoints] = {seconds,
+                                                                                            value.value};
             ++slot.written;
         }
     }
@@ -104,7 +105,8 @@ std::size_t SignalSampler::Drain(int slotIndex, std::span<PlotPoint> out, uint64
     }
     std::size_t n = 0;
     const PlotPoint *ring = rings_ ? &rings_[static_cast<std::size_t>(slotIndex) * RingPoints] : nullptr;
-    for (; n < out.size() && slot.read < slot.written; ++n, ++slot.read) out[n] = ring[slot.read % RingPoints];
+    for (; n < out.size() && slot.read < slot.written; ++n, ++slot.read)
+        out[n] = ring[slot.read % RingPoints];
     return n;
 }
 

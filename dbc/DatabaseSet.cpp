@@ -17,8 +17,7 @@ std::string DatabaseSet::Load(const std::string &path) {
     std::error_code error;
     std::string absolute = std::filesystem::weakly_canonical(path, error).string();
     if (error) absolute = path;
-    if (std::find(paths_.begin(), paths_.end(), absolute) != paths_.end())
-        return path + ": loaded already";
+    if (std::find(paths_.begin(), paths_.end(), absolute) != paths_.end()) return path + ": loaded already";
     LoadResult loaded = LoadDbcFile(path);
     if (!loaded.database) return loaded.error;
     const std::string name = BaseName(path);
@@ -28,8 +27,9 @@ std::string DatabaseSet::Load(const std::string &path) {
         char id[16];
         std::snprintf(id, sizeof id, "0x%X", static_cast<unsigned>(m.id));
         const std::string first = BaseName(files_[earlier.file]->fileName);
-        shadowed_.push_back(name + ":" + std::to_string(m.line) + ": " + id + " " + m.name + " is defined in " +
-                            first + " already (" + earlier.message->name + "); " + first + "'s is used");
+        shadowed_.push_back(name + ":" + std::to_string(m.line) + ": " + id + " " + m.name +
+                            " is defined in " + first + " already (" + earlier.message->name + "); " + first +
+                            "'s is used");
     }
     mostSignals_ = std::max(mostSignals_, loaded.database->MostSignals());
     files_.push_back(std::move(loaded.database));

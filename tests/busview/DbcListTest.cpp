@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -25,7 +26,8 @@ using namespace busview;
 namespace {
 
 // RPM: Motorola, bytes 0..1 big-endian, x0.25. TEMP: Intel, byte 2's high and byte 3's low half, signed,
-// -40. GEAR: byte 4's low half. VOLTS and AMPS: Intel, bytes 1..2, picked by PAGE. BAD starts past the frame: skipped.
+// -40. GEAR: byte 4's low half. VOLTS and AMPS: Intel, bytes 1..2, picked by PAGE. BAD starts past the frame:
+// skipped.
 const char *const Engine = R"(VERSION ""
 BU_: ECU DASH
 BO_ 514 ENGINE_DATA: 8 ECU
@@ -69,9 +71,12 @@ protected:
         std::vector<QStringList> rows;
         for (int k = 0; k < w->proxy->rowCount(row); ++k) {
             QStringList cells;
-            for (int column : {ReceiveListModel::ColIdentifier, ReceiveListModel::ColMessage, ReceiveListModel::ColForm})
+            for (int column :
+                 {ReceiveListModel::ColIdentifier, ReceiveListModel::ColMessage, ReceiveListModel::ColForm})
                 cells << w->proxy->index(k, column, row).data().toString();
-            cells << w->proxy->index(k, ReceiveListModel::ColMessage, row).data(Qt::AccessibleDescriptionRole).toString();
+            cells << w->proxy->index(k, ReceiveListModel::ColMessage, row)
+                         .data(Qt::AccessibleDescriptionRole)
+                         .toString();
             rows.push_back(cells);
         }
         return rows;
@@ -92,17 +97,18 @@ TEST_F(DbcList, ExpandedRowsShowTheirSignalsAndATickedOnePlots) {
     EXPECT_TRUE(w->lblDbc->text().startsWith("DBC: engine.dbc (2 messages, 1 skipped)"));
     EXPECT_TRUE(w->lblDbc->toolTip().contains("engine.dbc:7: signal BAD of message ENGINE_DATA"));
     Feed({FrameEvent(0x202, {0x1F, 0x40, 0xA0, 0x0D, 0x03, 0, 0, 0}, 1000, t0),
-          FrameEvent(0x300, {0x00, 0xD2, 0x04, 0, 0, 0, 0, 0x07}, 1000, t0), FrameEvent(0x123, {1}, 1000, t0)});
+          FrameEvent(0x300, {0x00, 0xD2, 0x04, 0, 0, 0, 0, 0x07}, 1000, t0),
+          FrameEvent(0x123, {1}, 1000, t0)});
     EXPECT_EQ(Row("00000202").siblingAtColumn(ReceiveListModel::ColMessage).data().toString(), "ENGINE_DATA");
     EXPECT_EQ(Row("00000123").siblingAtColumn(ReceiveListModel::ColMessage).data().toString(), "");
 
     // RPM 0x1F40 x 0.25; TEMP 0xDA (-38) - 40 below -40; GEAR 3 "Drive"; VOLTS 0x04D2 x 0.01; then page 1:
     // AMPS 0xFF9C (-100) x 0.1 instead of VOLTS.
     const auto outOfRange = [](const char *signal) { return QString("%1, value, out of range").arg(signal); };
-    EXPECT_EQ(Signals("00000202"), (std::vector<QStringList>{
-                                       {"RPM", "2000 rpm", "", "ENGINE_DATA.RPM, value"},
-                                       {"TEMP", "-78 degC", "", "ENGINE_DATA." + outOfRange("TEMP")},
-                                       {"GEAR", "3", "Drive", "ENGINE_DATA.GEAR, value"}}));
+    EXPECT_EQ(Signals("00000202"),
+              (std::vector<QStringList>{{"RPM", "2000 rpm", "", "ENGINE_DATA.RPM, value"},
+                                        {"TEMP", "-78 degC", "", "ENGINE_DATA." + outOfRange("TEMP")},
+                                        {"GEAR", "3", "Drive", "ENGINE_DATA.GEAR, value"}}));
     EXPECT_EQ(Signals("00000300"), (std::vector<QStringList>{{"PAGE", "0", "", "MUXED.PAGE, value"},
                                                              {"VOLTS", "12.34 V", "", "MUXED.VOLTS, value"},
                                                              {"COUNTER", "7", "", "MUXED.COUNTER, value"}}));
@@ -122,15 +128,17 @@ TEST_F(DbcList, ExpandedRowsShowTheirSignalsAndATickedOnePlots) {
     std::vector<BusEvent> bus;
     for (int i = 0; i < 1200; ++i) {
         const int rpm = static_cast<int>(12000 + 8000 * std::sin(i / 90.0)), temp = 60 + i / 20;
-        bus.push_back(FrameEvent(0x202, {uint8_t(rpm >> 8), uint8_t(rpm), uint8_t(temp << 4), uint8_t(temp >> 4), 3, 0, 0, 0},
-                                 (BusEvent::MsPerDay - 5000 + 10 * i) % BusEvent::MsPerDay, t0 + 10'000 * i));
+        bus.push_back(FrameEvent(
+            0x202, {uint8_t(rpm >> 8), uint8_t(rpm), uint8_t(temp << 4), uint8_t(temp >> 4), 3, 0, 0, 0},
+            (BusEvent::MsPerDay - 5000 + 10 * i) % BusEvent::MsPerDay, t0 + 10'000 * i));
     }
     counting = true;  // the receive side decodes the ticked signals without allocating
     table.Add(bus);
     counting = false;
     EXPECT_EQ(allocations.exchange(0), 0);
     w->Plot()->RefreshNow();
-    const dbc::Signal *rpm = w->model->SignalOf(w->proxy->mapToSource(w->proxy->index(0, 0, Row("00000202"))));
+    const dbc::Signal *rpm =
+        w->model->SignalOf(w->proxy->mapToSource(w->proxy->index(0, 0, Row("00000202"))));
     const QList<QPointF> points = w->Plot()->PointsOf(rpm);
     ASSERT_FALSE(points.isEmpty());
     EXPECT_DOUBLE_EQ(points.last().x(), 11.99) << "seconds since the first sample, across midnight";
@@ -142,6 +150,10 @@ TEST_F(DbcList, ExpandedRowsShowTheirSignalsAndATickedOnePlots) {
     EXPECT_EQ(exported.read(8), QByteArray("\x89PNG\r\n\x1a\n", 8));
     QCoreApplication::processEvents();  // the legend is laid out
     EXPECT_TRUE(w->Plot()->grab().save(QStringLiteral(BRISKLET_ARTIFACTS "/plot.png")));
+    QTest::mouseClick(w->Plot()->btnPause, Qt::LeftButton);  // frozen while frames go on
+    table.Add(bus);
+    w->Plot()->RefreshNow();
+    EXPECT_EQ(w->Plot()->PointsOf(rpm), points);
 
     w->Plot()->close();  // forgets its signals: the boxes clear
     EXPECT_EQ(w->proxy->index(0, 0, Row("00000202")).data(Qt::CheckStateRole), Qt::Unchecked);
