@@ -356,9 +356,11 @@ void ReceiveListWindow::ShowDatabases(const QString &problem) {
     QStringList files, hint;
     std::size_t skipped = 0, lines = 0;
     for (const auto &file : databases_.Files()) {
-        QString text = QStringLiteral("%1 (%2 messages")
+        const std::size_t messages = file->messages.size();
+        QString text = QStringLiteral("%1 (%2 message%3")
                            .arg(QString::fromStdString(dbc::BaseName(file->fileName)))
-                           .arg(file->messages.size());
+                           .arg(messages)
+                           .arg(messages == 1 ? "" : "s");
         if (!file->skipped.empty()) text += QStringLiteral(", %1 skipped").arg(file->skipped.size());
         files << text + QLatin1Char(')');
         skipped += file->skipped.size();

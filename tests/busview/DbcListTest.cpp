@@ -168,7 +168,7 @@ TEST_F(DbcList, AFileThatFailsLeavesTheListAsItWasAndTheFirstFileWinsAnIdentifie
         {File("broken.dbc", "VERSION \"\"\nBO_ 514 X 8 ECU\n"), "broken.dbc:2: expected ':'", "Not loaded: "},
         {engine, "", "DBC: engine.dbc (2 messages, 1 skipped)"},
         {File("other.dbc", "BO_ 514 OTHER: 8 ECU\n SG_ A : 0|8@1+ (1,0) [0|0] \"\" ECU\n"), "",
-         "DBC: engine.dbc (2 messages, 1 skipped), other.dbc (1 messages)"},
+         "DBC: engine.dbc (2 messages, 1 skipped), other.dbc (1 message)"},
         {engine, "engine.dbc: loaded already", "Not loaded: "},
         {dir.path(), "is a folder", "Not loaded: "},
     };
