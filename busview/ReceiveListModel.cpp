@@ -144,7 +144,9 @@ void ReceiveListModel::Update(int k) {
         d.shown = now;
         endRemoveRows();
     }
-    if (now > 0) emit dataChanged(index(0, 0, parent), index(now - 1, ColumnCount - 1, parent));
+    if (now > 0)
+        emit dataChanged(index(0, ColIdentifier, parent),
+                         index(now - 1, ColForm, parent));  // all a signal row shows
 }
 
 void ReceiveListModel::SetExpanded(const QModelIndex &index, bool expanded) {
