@@ -62,8 +62,11 @@ double SignalSampler::TimeOf(const BusEvent &event) {
         const int64_t sinceUs = event.arrivalUs - lastArrivalUs_;
         elapsedMs_ += sinceUs > 0 ? sinceUs / 1000 : 0;
     } else {
-        const int32_t step = AdapterMsBetween(lastMs_, event.adapterMs);
-        if (step > BusEvent::MsPerDay / 2) return static_cast<double>(elapsedMs_) / 1e3;  // earlier: not back
+        int32_t step = AdapterMsBetween(lastMs_, event.adapterMs);
+        if (step > BusEvent::MsPerDay / 2) {  // earlier than the last stamp
+            if (BusEvent::MsPerDay - step <= OutOfOrderMs) return static_cast<double>(elapsedMs_) / 1e3;
+            step = 0;  // the adapter's clock was set back: time goes on from here
+        }
         elapsedMs_ += step;
     }
     lastMs_ = event.adapterMs;

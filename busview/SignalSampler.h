@@ -4,9 +4,10 @@
 // the signal's own; the plot drains the rings on its timer.
 //
 // Time: seconds since the first sample after nothing was picked, from the adapter's own millisecond
-// stamps, counted across midnight (AdapterMsBetween). A stamp earlier than the last one (frames stamped
-// out of order, or the adapter's clock set back) counts as the last one's time, so the times never go
-// back; a frame without a stamp takes the PC's clock since the last stamped frame.
+// stamps, counted across midnight (AdapterMsBetween). The times never go back: a stamp at most
+// OutOfOrderMs earlier than the last one counts as the last one's time; one further back means the
+// adapter's clock was set, and time goes on from the last one's. A frame without a stamp takes the PC's
+// clock since the last stamped frame.
 //
 //   picked: ENGINE_DATA.RPM (0x202)   frames 0x202 @ 23:59:59.990, 0x100, 0x202 @ 00:00:00.040
 //     -> ring of RPM: (0.000 s, 2000 rpm), (0.050 s, 2012.5 rpm)
@@ -44,6 +45,7 @@ public:
     static constexpr int MaxPicks = 16;
     // Between two drains (100 ms): a signal in every frame of a saturated 1 Mbit/s bus needs under 1,000.
     static constexpr std::size_t RingPoints = 8192;
+    static constexpr int32_t OutOfOrderMs = 1000;
 
     SignalSampler();
     ~SignalSampler();
