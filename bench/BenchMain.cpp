@@ -1,6 +1,7 @@
 // Runs the benchmarks with a window system (offscreen unless one is asked for) and ends with a short
 // summary against the targets: 10 M reports/s cutting and decoding, 500 k reports/s through the window,
-// DBC decoding of 21,300 frames/s in under 5 % of a core.
+// DBC decoding of 21,300 frames/s in under 5 % of a core, the receive list's refresh with a DBC's
+// signals decoded in under 5 % of a core more than without.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -106,6 +107,17 @@ int main(int argc, char **argv) {
                     "refreshes/s (target under 10 %%)\n",
                     perFrame * 1e9, perFrame * 21300 * 100, refresh * 1e3, refresh * 10 * 100);
         met = met && refresh * 10 < 0.10;
+    }
+    if (reporter.Has("BM_ListRefreshDbc/2 s/refresh")) {
+        const double none = reporter.Figure("BM_ListRefreshDbc/0 s/refresh");
+        const double collapsed = reporter.Figure("BM_ListRefreshDbc/1 s/refresh");
+        const double expanded = reporter.Figure("BM_ListRefreshDbc/2 s/refresh");
+        const double more = (expanded - none) * 10 * 100;
+        std::printf("  receive list, 21,300 frames/s over a DBC's 500 messages: %.2f ms a refresh without the DBC, "
+                    "%.2f ms\n    with it (rows collapsed), %.2f ms with every row expanded: %.1f %% of a core more "
+                    "at 10 refreshes/s (target under 5 %%)\n",
+                    none * 1e3, collapsed * 1e3, expanded * 1e3, more);
+        met = met && more < 5;
     }
     std::printf("  reports lost: %s; targets %s\n", reporter.Failed() ? "YES (see above)" : "none",
                 met ? "met" : "NOT met");

@@ -5,20 +5,24 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <tuple>
 
 #include "CandumpLine.h"
+#include "DecodedCsv.h"
 #include "RowText.h"
 
 using namespace busview;
 
 namespace {
 
-const char *const Titles[ReceiveListModel::ColumnCount] = {
-    "Identifier", "Form", "Length", "Data", "Count", "Cycle (ms)", "Min/max (ms)", "Last seen (s)"};
+const char *const Titles[ReceiveListModel::ColumnCount] = {"Identifier", "Message",      "Form",
+                                                           "Length",     "Data",         "Count",
+                                                           "Cycle (ms)", "Min/max (ms)", "Last seen (s)"};
 const char *const Hints[ReceiveListModel::ColumnCount] = {
-    "The frame's identifier in hex",
+    "The frame's identifier in hex; a signal's name below a frame whose message a DBC file defines",
+    "The message's name from the DBC files (Load DBC...); expand the row for its signals' values",
     "11-bit or 29-bit identifier; remote: a remote transmission request",
     "The last frame's data length",
     "The last frame's data bytes; a byte that changed is highlighted and fades over a second",
@@ -42,10 +46,37 @@ uint64_t IdentityOf(const FrameRow &row) {
 
 constexpr double Unknown = std::numeric_limits<double>::infinity();
 
+// A value out of its signal's range: dark red on pale red, and said so to screen readers.
+constexpr QRgb OutOfRangeText = qRgb(176, 0, 0);
+constexpr QRgb OutOfRangeBack = qRgb(255, 222, 222);
+
+int DataLength(const FrameRow &row) { return row.remote ? 0 : std::min<int>(row.dlc, 8); }
+
+QString Utf8(const std::string &text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 }  // namespace
 
+// A frame row's message and its signals' values at its last decoding. Signal rows are indexed by their
+// frame row (internal id: the frame's model row + 1; 0 for the top-level rows).
+struct ReceiveListModel::RowDecode {
+    const dbc::Message *message = nullptr;
+    std::size_t file = 0;
+    bool expanded = false;
+    bool remote = false;
+    uint8_t dlc = 0;
+    uint8_t data[8]{};
+    int shown = 0;                         // signal rows the views know of
+    std::vector<dbc::SignalValue> values;  // the message's signal count; kept across Clear
+};
+
 ReceiveListModel::ReceiveListModel(QObject *parent)
-    : QAbstractTableModel(parent), fixedFont_(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {}
+    : QAbstractItemModel(parent),
+      fixedFont_(QFontDatabase::systemFont(QFontDatabase::FixedFont)),
+      decode_(std::make_unique<RowDecode[]>(RowCapacity)) {}
+
+ReceiveListModel::~ReceiveListModel() = default;
 
 void ReceiveListModel::Refresh(ReceiveTable &table, int64_t nowUs) {
     table.Take(snapshot_, nowUs);
@@ -53,23 +84,151 @@ void ReceiveListModel::Refresh(ReceiveTable &table, int64_t nowUs) {
     if (snapshot_.WasReset()) {
         beginResetModel();
         frameRows_ = rows;
+        for (int k = 0; k < rows; ++k) Attach(k);
         endResetModel();
         return;
     }
     if (rows > frameRows_) {
+        for (int k = frameRows_; k < rows; ++k) Attach(k);
         beginInsertRows({}, ErrorKinds + frameRows_, ErrorKinds + rows - 1);
         frameRows_ = rows;
         endInsertRows();
     }
     emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    for (int k = 0; k < frameRows_; ++k)
+        if (decode_[k].expanded) Update(k);
+}
+
+void ReceiveListModel::SetDatabases(const dbc::DatabaseSet *databases) {
+    beginResetModel();
+    databases_ = databases;
+    for (int k = 0; k < frameRows_; ++k) Attach(k);
+    endResetModel();
+}
+
+void ReceiveListModel::Attach(int k) {
+    RowDecode &d = decode_[k];
+    const FrameRow &frame = snapshot_.Rows()[static_cast<std::size_t>(k)];
+    d.expanded = false;
+    d.shown = 0;
+    d.message = nullptr;
+    if (!databases_ || frame.other) return;
+    const dbc::DatabaseSet::Found found = databases_->Find(frame.id, frame.extended);
+    d.message = found.message;
+    d.file = found.file;
+    if (!d.message) return;
+    d.values.resize(d.message->signalList.size());
+    d.remote = frame.remote;
+    d.dlc = frame.dlc;
+    std::memcpy(d.data, frame.data, sizeof d.data);
+    d.shown = dbc::DecodeMessage(*d.message, frame.data, DataLength(frame), d.values).values;
+}
+
+void ReceiveListModel::Update(int k) {
+    RowDecode &d = decode_[k];
+    const FrameRow &frame = snapshot_.Rows()[static_cast<std::size_t>(k)];
+    if (!d.message || (d.remote == frame.remote && d.dlc == frame.dlc &&
+                       std::memcmp(d.data, frame.data, sizeof d.data) == 0))
+        return;
+    d.remote = frame.remote;
+    d.dlc = frame.dlc;
+    std::memcpy(d.data, frame.data, sizeof d.data);
+    const int now = dbc::DecodeMessage(*d.message, frame.data, DataLength(frame), d.values).values;
+    const QModelIndex parent = index(ErrorKinds + k, 0);
+    if (now > d.shown) {
+        beginInsertRows(parent, d.shown, now - 1);
+        d.shown = now;
+        endInsertRows();
+    } else if (now < d.shown) {
+        beginRemoveRows(parent, now, d.shown - 1);
+        d.shown = now;
+        endRemoveRows();
+    }
+    if (now > 0)
+        emit dataChanged(index(0, ColIdentifier, parent),
+                         index(now - 1, ColForm, parent));  // all a signal row shows
+}
+
+void ReceiveListModel::SetExpanded(const QModelIndex &index, bool expanded) {
+    const int k = index.row() - ErrorKinds;
+    if (!index.isValid() || index.internalId() != 0 || k < 0 || k >= frameRows_) return;
+    RowDecode &d = decode_[k];
+    if (!d.message || d.expanded == expanded) return;
+    d.expanded = expanded;
+    if (expanded) Update(k);
+}
+
+std::vector<int> ReceiveListModel::ExpandedRows() const {
+    std::vector<int> rows;
+    for (int k = 0; k < frameRows_; ++k)
+        if (decode_[k].expanded) rows.push_back(ErrorKinds + k);
+    return rows;
+}
+
+void ReceiveListModel::SetPicked(std::span<const dbc::Signal *const> signalList) {
+    picked_.assign(signalList.begin(), signalList.end());
+    for (int k = 0; k < frameRows_; ++k)
+        if (decode_[k].expanded && decode_[k].shown > 0) {
+            const QModelIndex parent = index(ErrorKinds + k, 0);
+            emit dataChanged(index(0, 0, parent), index(decode_[k].shown - 1, 0, parent),
+                             {Qt::CheckStateRole});
+        }
+}
+
+bool ReceiveListModel::IsPicked(const dbc::Signal *signal) const {
+    return std::find(picked_.begin(), picked_.end(), signal) != picked_.end();
+}
+
+const ReceiveListModel::RowDecode *ReceiveListModel::Decode(int row) const {
+    const int k = row - ErrorKinds;
+    return k >= 0 && k < frameRows_ ? &decode_[k] : nullptr;
+}
+
+const dbc::Signal *ReceiveListModel::SignalOf(const QModelIndex &index) const {
+    if (!index.isValid() || index.internalId() == 0) return nullptr;
+    const RowDecode *d = Decode(static_cast<int>(index.internalId() - 1));
+    return d && index.row() < d->shown ? d->values[static_cast<std::size_t>(index.row())].signal : nullptr;
+}
+
+const dbc::Message *ReceiveListModel::MessageOf(const QModelIndex &index) const {
+    if (!index.isValid()) return nullptr;
+    const RowDecode *d =
+        Decode(index.internalId() == 0 ? index.row() : static_cast<int>(index.internalId() - 1));
+    return d ? d->message : nullptr;
+}
+
+std::size_t ReceiveListModel::FileOf(const QModelIndex &index) const {
+    if (!index.isValid()) return 0;
+    const RowDecode *d =
+        Decode(index.internalId() == 0 ? index.row() : static_cast<int>(index.internalId() - 1));
+    return d ? d->file : 0;
+}
+
+QModelIndex ReceiveListModel::index(int row, int column, const QModelIndex &parent) const {
+    if (!hasIndex(row, column, parent)) return {};
+    return createIndex(row, column, parent.isValid() ? quintptr(parent.row() + 1) : quintptr(0));
+}
+
+QModelIndex ReceiveListModel::parent(const QModelIndex &child) const {
+    if (!child.isValid() || child.internalId() == 0) return {};
+    return createIndex(static_cast<int>(child.internalId() - 1), 0, quintptr(0));
 }
 
 int ReceiveListModel::rowCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : ErrorKinds + frameRows_;
+    if (!parent.isValid()) return ErrorKinds + frameRows_;
+    if (parent.internalId() != 0 || parent.column() != 0) return 0;
+    const RowDecode *d = Decode(parent.row());
+    return d ? d->shown : 0;
 }
 
-int ReceiveListModel::columnCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : ColumnCount;
+int ReceiveListModel::columnCount(const QModelIndex &) const { return ColumnCount; }
+
+bool ReceiveListModel::hasChildren(const QModelIndex &parent) const {
+    if (!parent.isValid()) return rowCount() > 0;
+    if (parent.internalId() != 0 || parent.column() != 0) return false;
+    const RowDecode *d = Decode(parent.row());
+    const FrameRow *frame = Frame(parent.row());
+    return d && d->message && !d->message->signalList.empty() && frame && !frame->remote;
 }
 
 const FrameRow *ReceiveListModel::Frame(int row) const {
@@ -92,6 +251,10 @@ QString ReceiveListModel::CellText(int row, int column) const {
     if (!frame) return {};
     switch (column) {
         case ColIdentifier: n = FormatIdentifier(text, *frame); break;
+        case ColMessage: {
+            const RowDecode *d = Decode(row);
+            return d && d->message ? Utf8(d->message->name) : QString();
+        }
         case ColForm: return QString::fromLatin1(FormText(*frame));
         case ColLength: return QString::number(std::min<int>(frame->dlc, 8));
         case ColData: n = FormatData(text, *frame); break;
@@ -109,8 +272,75 @@ QString ReceiveListModel::RowName(int row) const {
     return CellText(row, ColIdentifier) + QLatin1Char(' ') + CellText(row, ColForm);
 }
 
+QVariant ReceiveListModel::SignalData(const QModelIndex &index, int role) const {
+    const RowDecode *d = Decode(static_cast<int>(index.internalId() - 1));
+    if (!d || index.row() >= d->shown) return {};
+    const dbc::SignalValue &v = d->values[static_cast<std::size_t>(index.row())];
+    const dbc::Signal &s = *v.signal;
+    const int column = index.column();
+    const bool marked = column == ColMessage && v.outOfRange;
+    auto text = [&]() -> QString {
+        if (column == ColIdentifier) return Utf8(s.name);
+        if (column == ColForm)
+            return QString::fromUtf8(v.label.data(), static_cast<qsizetype>(v.label.size()));
+        if (column != ColMessage) return {};
+        char value[dbc::MaxValueLength];
+        QString shown = QString::fromLatin1(value, static_cast<qsizetype>(dbc::FormatValue(value, v)));
+        if (!s.unit.empty()) shown += QLatin1Char(' ') + Utf8(s.unit);
+        return shown;
+    };
+    switch (role) {
+        case Qt::DisplayRole: return text();
+        case Qt::AccessibleTextRole: {
+            const QString shown = text();
+            return shown.isEmpty() ? QStringLiteral("none") : shown;
+        }
+        case Qt::AccessibleDescriptionRole: {
+            const char *what = column == ColIdentifier ? "signal" : column == ColMessage ? "value" : "label";
+            return Utf8(d->message->name) + QLatin1Char('.') + Utf8(s.name) + QStringLiteral(", ") +
+                   QLatin1String(what) + (marked ? QStringLiteral(", out of range") : QString());
+        }
+        case Qt::ToolTipRole:
+            if (column == ColIdentifier)
+                return s.comment.empty() ? QStringLiteral("Tick to plot the signal") : Utf8(s.comment);
+            if (column == ColMessage)
+                return QStringLiteral("%1raw %2 x %3 + %4; range [%5|%6]")
+                    .arg(marked ? QStringLiteral("Out of range: ") : QString())
+                    .arg(s.isSigned ? QString::number(static_cast<qint64>(v.raw)) : QString::number(v.raw))
+                    .arg(s.factor)
+                    .arg(s.offset)
+                    .arg(s.minimum)
+                    .arg(s.maximum);
+            return {};
+        case Qt::CheckStateRole:
+            if (column == ColIdentifier) return IsPicked(&s) ? Qt::Checked : Qt::Unchecked;
+            return {};
+        case Qt::ForegroundRole:
+            if (marked) return QColor(OutOfRangeText);
+            return {};
+        case Qt::BackgroundRole:
+            if (marked) return QColor(OutOfRangeBack);
+            return {};
+        case Qt::TextAlignmentRole: return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+        default: return {};
+    }
+}
+
+bool ReceiveListModel::setData(const QModelIndex &index, const QVariant &value, int role) {
+    if (role != Qt::CheckStateRole || index.column() != ColIdentifier || !SignalOf(index)) return false;
+    emit PickRequested(index, value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags ReceiveListModel::flags(const QModelIndex &index) const {
+    Qt::ItemFlags f = QAbstractItemModel::flags(index);
+    if (index.column() == ColIdentifier && SignalOf(index)) f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
 QVariant ReceiveListModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid()) return {};
+    if (index.internalId() != 0) return SignalData(index, role);
     const int row = index.row(), column = index.column();
     const FrameRow *frame = Frame(row);
     switch (role) {
@@ -121,9 +351,24 @@ QVariant ReceiveListModel::data(const QModelIndex &index, int role) const {
         }
         case Qt::AccessibleDescriptionRole:
             return RowName(row) + QStringLiteral(", ") + QLatin1String(Titles[column]);
-        case Qt::ToolTipRole: return QLatin1String(Hints[column]);
+        case Qt::ToolTipRole:
+            if (column == ColMessage && databases_)
+                if (const RowDecode *d = Decode(row); d && d->message && frame) {
+                    const auto &files = databases_->Files();
+                    QString hint =
+                        QStringLiteral("%1 from %2")
+                            .arg(Utf8(d->message->name), Utf8(dbc::BaseName(files[d->file]->fileName)));
+                    if (!d->message->comment.empty())
+                        hint += QStringLiteral(": ") + Utf8(d->message->comment);
+                    for (std::size_t other : databases_->FilesDefining(frame->id, frame->extended))
+                        if (other != d->file)
+                            hint += QStringLiteral("\n%1 defines it too; the file loaded first is used")
+                                        .arg(Utf8(dbc::BaseName(files[other]->fileName)));
+                    return hint;
+                }
+            return QLatin1String(Hints[column]);
         case Qt::TextAlignmentRole:
-            if (column == ColIdentifier || column == ColForm || column == ColData)
+            if (column == ColIdentifier || column == ColMessage || column == ColForm || column == ColData)
                 return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         case Qt::FontRole:
@@ -171,6 +416,14 @@ int ReceiveListModel::Group(int row) const {
 }
 
 bool ReceiveListModel::Less(int left, int right, int column) const {
+    if (column == ColMessage) {
+        const RowDecode *a = Decode(left), *b = Decode(right);
+        const std::string_view none;
+        const std::string_view na = a && a->message ? std::string_view(a->message->name) : none;
+        const std::string_view nb = b && b->message ? std::string_view(b->message->name) : none;
+        if (na != nb) return na < nb;
+        column = ColIdentifier;
+    }
     const int64_t now = snapshot_.NowUs();
     auto keyOf = [&](int row) {
         SortKey key;
@@ -225,15 +478,17 @@ void ReceiveListProxy::SetFilter(uint32_t tag, uint32_t mask) {
     invalidateRowsFilter();
 }
 
-bool ReceiveListProxy::filterAcceptsRow(int sourceRow, const QModelIndex &) const {
-    return source_->Shown(sourceRow, tag_, mask_);
+bool ReceiveListProxy::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const {
+    return sourceParent.isValid() || source_->Shown(sourceRow, tag_, mask_);
 }
 
 bool ReceiveListProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const {
+    const bool ascending = sortOrder() == Qt::AscendingOrder;
+    if (left.parent().isValid())  // signal rows keep the file's order
+        return ascending ? left.row() < right.row() : left.row() > right.row();
     const int a = source_->Group(left.row()), b = source_->Group(right.row());
     // The groups, and the error rows among themselves, keep their order whichever way the column sorts
     // (a descending sort asks lessThan(right, left)).
-    const bool ascending = sortOrder() == Qt::AscendingOrder;
     if (a != b) return ascending ? a < b : a > b;
     if (a == 2) return ascending ? left.row() < right.row() : left.row() > right.row();
     return source_->Less(left.row(), right.row(), left.column());

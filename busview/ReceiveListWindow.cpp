@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -15,12 +16,13 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyledItemDelegate>
-#include <QTableView>
 #include <QTimer>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "CandumpLine.h"
+#include "PlotWindow.h"
 #include "unitMy.h"
 
 using namespace busview;
@@ -29,7 +31,9 @@ namespace {
 
 const QString SizeKey = QStringLiteral("ReceiveList/Size");
 const QString HeaderKey = QStringLiteral("ReceiveList/Columns");
-constexpr QSize DefaultSize{860, 480};
+constexpr QSize DefaultSize{1000, 520};
+// Lines of the reader's messages a tooltip shows; the rest are counted.
+constexpr std::size_t HintLines = 25;
 // Colour of a byte that has just changed; it fades to nothing over FadeUs.
 constexpr QRgb ChangedByte = qRgb(255, 176, 0);
 
@@ -40,6 +44,10 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override {
+        if (index.parent().isValid()) {  // a signal row: its value table's text
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
         QStyleOptionViewItem opt(option);
         initStyleOption(&opt, index);
         const QString text = opt.text;
@@ -130,25 +138,41 @@ void ReceiveListWindow::Build() {
         named(new QPushButton(QStringLiteral("&Copy")), "btnCopy", QStringLiteral("Copy as candump lines"));
     btnCopy->setToolTip(QStringLiteral("Copy the selected rows' last frames as candump log lines (Ctrl+C)"));
     connect(btnCopy, &QPushButton::clicked, this, &ReceiveListWindow::CopySelection);
+    btnLoadDbc =
+        named(new QPushButton(QStringLiteral("Load &DBC...")), "btnLoadDbc", QStringLiteral("Load DBC"));
+    btnLoadDbc->setToolTip(
+        QStringLiteral("Name the frames and show their signals from a DBC file; several "
+                       "files may be loaded, and the first one loaded wins an identifier"));
+    connect(btnLoadDbc, &QPushButton::clicked, this, &ReceiveListWindow::LoadDbcClicked);
+    btnPlot = named(new QPushButton(QStringLiteral("Pl&ot")), "btnPlot", QStringLiteral("Plot"));
+    btnPlot->setToolTip(QStringLiteral("Open the plot of the ticked signals"));
+    connect(btnPlot, &QPushButton::clicked, this, &ReceiveListWindow::ShowPlot);
 
     model = new ReceiveListModel(this);
     proxy = new ReceiveListProxy(model, this);
-    view = named(new QTableView, "view", QStringLiteral("Receive list"));
+    view = named(new QTreeView, "view", QStringLiteral("Receive list"));
     view->setModel(proxy);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setIndentation(14);
     view->setItemDelegateForColumn(ReceiveListModel::ColData, new DataBytesDelegate(view));
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setSortingEnabled(true);
     view->sortByColumn(ReceiveListModel::ColIdentifier, Qt::AscendingOrder);
     view->setWordWrap(false);
-    view->verticalHeader()->hide();
-    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-    view->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {92, 100, 56, 200, 72, 80, 96};
+    view->header()->setStretchLastSection(true);
+    const int widths[] = {120, 150, 100, 56, 200, 72, 80, 96};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
         view->setColumnWidth(column, widths[column]);
     view->installEventFilter(this);  // Ctrl+C: candump lines, not the view's copy of one cell's text
+    connect(view, &QTreeView::expanded, this,
+            [this](const QModelIndex &index) { model->SetExpanded(proxy->mapToSource(index), true); });
+    connect(view, &QTreeView::collapsed, this,
+            [this](const QModelIndex &index) { model->SetExpanded(proxy->mapToSource(index), false); });
+    connect(model, &ReceiveListModel::PickRequested, this, &ReceiveListWindow::PickRequested);
+    lblDbc = named(new QLabel, "lblDbc", QStringLiteral("DBC files"));
+    lblDbc->setWordWrap(true);
 
     lblLoad = named(new QLabel, "lblLoad", QStringLiteral("Bus load"));
     lblRates = named(new QLabel, "lblRates", QStringLiteral("Frame and error rates"));
@@ -164,7 +188,8 @@ void ReceiveListWindow::Build() {
     controls->addWidget(Caption(QStringLiteral("&Mask [Hex]"), editFilterMask));
     controls->addWidget(editFilterMask);
     controls->addStretch();
-    for (QPushButton *button : {btnPause, btnClear, btnCopy}) controls->addWidget(button);
+    for (QPushButton *button : {btnPause, btnClear, btnCopy, btnLoadDbc, btnPlot})
+        controls->addWidget(button);
     // Wide enough for the longest figures, so that the line does not shift as they change.
     lblLoad->setMinimumWidth(
         lblLoad->fontMetrics().horizontalAdvance(QStringLiteral("Load 100.0 % (peak 100.0 %)")));
@@ -178,15 +203,17 @@ void ReceiveListWindow::Build() {
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(view, 1);
+    layout->addWidget(lblDbc);
     layout->addLayout(health);
     resize(DefaultSize);
+    ShowDatabases({});
 }
 
 void ReceiveListWindow::RestoreSettings() {
     const QSettings settings(settingsPath_, QSettings::IniFormat);
     const QSize size = settings.value(SizeKey).toSize();
     if (size.isValid()) resize(size.boundedTo(QSize(8000, 8000)).expandedTo(QSize(200, 120)));
-    QHeaderView *header = view->horizontalHeader();
+    QHeaderView *header = view->header();
     if (header->restoreState(settings.value(HeaderKey).toByteArray()))
         view->sortByColumn(header->sortIndicatorSection(), header->sortIndicatorOrder());
 }
@@ -195,7 +222,7 @@ void ReceiveListWindow::SaveSettings() const {
     QDir().mkpath(QFileInfo(settingsPath_).absolutePath());  // a first run: ~/.config/brisklet may not exist
     QSettings settings(settingsPath_, QSettings::IniFormat);
     settings.setValue(SizeKey, size());
-    settings.setValue(HeaderKey, view->horizontalHeader()->saveState());
+    settings.setValue(HeaderKey, view->header()->saveState());
     settings.sync();
     if (settings.status() != QSettings::NoError)
         qWarning("receive list: cannot write %s", qPrintable(settingsPath_));
@@ -223,6 +250,7 @@ void ReceiveListWindow::hideEvent(QHideEvent *event) {
 
 void ReceiveListWindow::closeEvent(QCloseEvent *event) {
     SaveSettings();
+    if (plot_) plot_->close();  // its signals were picked here
     QWidget::closeEvent(event);
 }
 
@@ -256,6 +284,11 @@ void ReceiveListWindow::ClearList() {
 void ReceiveListWindow::FilterEdited() {
     proxy->SetFilter(HexToInt(editFilterId->text().toStdString()),
                      HexToInt(editFilterMask->text().toStdString()));
+    // A row the filter hid comes back collapsed, without the view saying so: stop decoding it.
+    for (int row : model->ExpandedRows()) {
+        const QModelIndex index = model->index(row, 0);
+        if (!view->isExpanded(proxy->mapFromSource(index))) model->SetExpanded(index, false);
+    }
 }
 
 void ReceiveListWindow::CopySelection() {
@@ -265,6 +298,7 @@ void ReceiveListWindow::CopySelection() {
     QString text;
     char line[candump::MaxLineLength];
     for (const QModelIndex &row : rows) {
+        if (row.parent().isValid()) continue;  // a signal row
         const std::size_t n = model->CandumpLine(proxy->mapToSource(row).row(), line);
         text += QString::fromLatin1(line, static_cast<qsizetype>(n));
     }
@@ -303,4 +337,77 @@ void ReceiveListWindow::ShowHealth(const LoadFigures &load) {
             .arg(d.queueFull)
             .arg(d.consumerDropped)
             .arg(d.bytesSkipped));
+}
+
+QString ReceiveListWindow::LoadDbc(const QString &path) {
+    const QString problem = QString::fromStdString(databases_.Load(path.toStdString()));
+    if (problem.isEmpty()) model->SetDatabases(&databases_);
+    ShowDatabases(problem);
+    return problem;
+}
+
+void ReceiveListWindow::LoadDbcClicked() {
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load a DBC file"), {},
+                                                      QStringLiteral("DBC files (*.dbc);;All files (*)"));
+    if (!path.isEmpty()) LoadDbc(path);
+}
+
+void ReceiveListWindow::ShowDatabases(const QString &problem) {
+    QStringList files, hint;
+    std::size_t skipped = 0, lines = 0;
+    for (const auto &file : databases_.Files()) {
+        const std::size_t messages = file->messages.size();
+        QString text = QStringLiteral("%1 (%2 message%3")
+                           .arg(QString::fromStdString(dbc::BaseName(file->fileName)))
+                           .arg(messages)
+                           .arg(messages == 1 ? "" : "s");
+        if (!file->skipped.empty()) text += QStringLiteral(", %1 skipped").arg(file->skipped.size());
+        files << text + QLatin1Char(')');
+        skipped += file->skipped.size();
+        for (const dbc::Skipped &s : file->skipped)
+            if (lines++ < HintLines) hint << QString::fromStdString(s.text);
+    }
+    for (const std::string &line : databases_.Shadowed())
+        if (lines++ < HintLines) hint << QString::fromStdString(line);
+    if (lines > HintLines) hint << QStringLiteral("... and %1 more").arg(lines - HintLines);
+    QString text = files.isEmpty() ? QStringLiteral("No DBC file loaded")
+                                   : QStringLiteral("DBC: ") + files.join(QStringLiteral(", "));
+    if (skipped > 0)
+        text += QStringLiteral("; hover for what was skipped");
+    else if (!databases_.Shadowed().empty())
+        text += QStringLiteral("; hover for identifiers defined twice");
+    if (!problem.isEmpty()) {
+        text = QStringLiteral("Not loaded: ") + problem;
+        hint.prepend(files.isEmpty() ? QStringLiteral("No DBC file loaded")
+                                     : QStringLiteral("Still loaded: ") + files.join(QStringLiteral(", ")));
+    }
+    lblDbc->setText(text);
+    lblDbc->setToolTip(hint.join(QLatin1Char('\n')));
+    lblDbc->setAccessibleDescription(lblDbc->toolTip());
+}
+
+PlotWindow *ReceiveListWindow::Plot() {
+    if (!plot_) {
+        plot_ = new PlotWindow(&table_->Sampler(), this);
+        connect(plot_, &PlotWindow::PicksChanged, this, [this] { model->SetPicked(plot_->Picked()); });
+    }
+    return plot_;
+}
+
+void ReceiveListWindow::ShowPlot() {
+    Plot()->show();
+    plot_->raise();
+}
+
+void ReceiveListWindow::PickRequested(const QModelIndex &signalRow, bool picked) {
+    const dbc::Signal *signal = model->SignalOf(signalRow);
+    const dbc::Message *message = model->MessageOf(signalRow);
+    if (!signal || !message) return;
+    if (!picked) {
+        Plot()->RemoveSignal(signal);
+    } else {
+        Plot()->AddSignal({databases_.Files()[model->FileOf(signalRow)], message, signal});
+        if (!plot_->isVisible()) ShowPlot();  // it says so when it has all the signals it can take
+    }
+    model->SetPicked(plot_->Picked());
 }

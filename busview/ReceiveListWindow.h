@@ -8,6 +8,11 @@
 // the rows stay as they were while the table goes on counting). Its size and column widths live in a
 // settings file of its own (DefaultSettingsPath), read when it is made and written when it closes.
 //
+// DBC files (LoadDbc: the "Load DBC..." button, or the program's --dbc, once per file) name the rows'
+// messages and give each such row a child row per signal (see ReceiveListModel.h); an identifier that
+// two files define takes its message from the file loaded first. Ticking a signal row plots it: the plot
+// window (PlotWindow.h) opens with the first signal and samples every value the receive side sees.
+//
 // Window thread only.
 #pragma once
 
@@ -15,12 +20,14 @@
 #include <chrono>
 
 #include "BusHealth.h"
+#include "DatabaseSet.h"
 #include "ReceiveListModel.h"
 
+class PlotWindow;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableView;
+class QTreeView;
 class QTimer;
 
 class ReceiveListWindow : public QWidget {
@@ -44,6 +51,12 @@ public:
     // The selected frame rows, in the order shown, as candump log lines on the clipboard.
     void CopySelection();
     void SaveSettings() const;
+    // Reads a DBC file and adds it to those the list decodes by: "" when it loaded, else one line naming
+    // the file, the line and what is wrong (also shown in lblDbc; the list keeps the files it had).
+    QString LoadDbc(const QString &path);
+    const dbc::DatabaseSet &Databases() const { return databases_; }
+    // The plot window, made (not shown) on first use.
+    PlotWindow *Plot();
 
     // The controls, named for tests as the main window's are.
     QLineEdit *editFilterId = nullptr;
@@ -51,7 +64,10 @@ public:
     QPushButton *btnPause = nullptr;
     QPushButton *btnClear = nullptr;
     QPushButton *btnCopy = nullptr;
-    QTableView *view = nullptr;
+    QPushButton *btnLoadDbc = nullptr;
+    QPushButton *btnPlot = nullptr;
+    QTreeView *view = nullptr;
+    QLabel *lblDbc = nullptr;
     QLabel *lblLoad = nullptr;
     QLabel *lblRates = nullptr;
     QLabel *lblDrops = nullptr;
@@ -69,9 +85,15 @@ private:
     void RestoreSettings();
     void FilterEdited();
     void ShowHealth(const busview::LoadFigures &load);
+    void LoadDbcClicked();
+    void ShowDatabases(const QString &problem);
+    void PickRequested(const QModelIndex &signalRow, bool picked);
+    void ShowPlot();
 
     busview::ReceiveTable *table_;
     const busview::HealthSource *health_;
     QString settingsPath_;
     QTimer *timer_ = nullptr;
+    dbc::DatabaseSet databases_;
+    PlotWindow *plot_ = nullptr;
 };

@@ -55,6 +55,7 @@ int64_t ReceiveTable::NowUs() {
 }
 
 void ReceiveTable::Add(std::span<const BusEvent> batch) {
+    sampler_.Add(batch);
     // The wire lengths (the costly part) are worked out before taking the lock.
     int16_t bits[AddChunk];
     for (std::size_t start = 0; start < batch.size(); start += AddChunk) {

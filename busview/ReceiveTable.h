@@ -13,7 +13,8 @@
 // thread (the window's timer, the gateway's) calls Take into a ReceiveSnapshot it allocated once: under
 // the same lock Take copies only the rows that changed since that snapshot's previous Take, so the lock
 // is held for microseconds. Clear may be called from any thread. Pausing is the reader's business: it
-// stops taking snapshots (or keeps its last one) while Add goes on counting underneath.
+// stops taking snapshots (or keeps its last one) while Add goes on counting underneath. Add also hands the
+// batch to the plot's sampler, which costs one atomic read while no signal is picked.
 //
 //   ReceiveTable table;                 ReceiveSnapshot view;             (each allocated once)
 //   receive thread: table.Add(batch);   timer: table.Take(view, ReceiveTable::NowUs()); show view.Rows()
@@ -26,6 +27,7 @@
 
 #include "BusEvent.h"
 #include "BusLoad.h"
+#include "SignalSampler.h"
 
 namespace busview {
 
@@ -131,6 +133,9 @@ public:
 
     static int64_t NowUs();
 
+    // The picked signals' every value, for the plot: Add feeds it each batch (see SignalSampler.h).
+    SignalSampler &Sampler() { return sampler_; }
+
 private:
     struct Impl;
     void AddFrame(const BusEvent &event, int bits);
@@ -139,6 +144,7 @@ private:
 
     std::mutex mutex_;
     std::unique_ptr<Impl> impl_;
+    SignalSampler sampler_;
 };
 
 }  // namespace busview

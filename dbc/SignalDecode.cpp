@@ -58,24 +58,38 @@ SignalValue Value(const Signal &s, const Words &w) {
     return v;
 }
 
+// The multiplexer's raw value, when the message has one and the frame carries it.
+bool Selector(const Message &message, const Words &w, int dataLength, uint64_t &selector) {
+    if (message.multiplexer < 0) return false;
+    const Signal &m = message.signalList[static_cast<std::size_t>(message.multiplexer)];
+    if (m.lastByte >= dataLength) return false;
+    selector = ((m.order == ByteOrder::Intel ? w.little : w.big) >> m.shift) & m.mask;
+    return true;
+}
+
 }  // namespace
 
 uint64_t RawValue(const Signal &signal, const uint8_t (&data)[8]) { return Raw(signal, Read(data)); }
+
+bool DecodeSignal(const Message &message, const Signal &signal, const uint8_t (&data)[8], int dataLength,
+                  SignalValue &out) {
+    if (signal.lastByte >= dataLength) return false;
+    const Words w = Read(data);
+    if (signal.mux == MuxRole::Multiplexed) {
+        uint64_t selector = 0;
+        if (!Selector(message, w, dataLength, selector) || selector != signal.muxValue) return false;
+    }
+    out = Value(signal, w);
+    return true;
+}
 
 Decoded DecodeMessage(const Message &message, const uint8_t (&data)[8], int dataLength,
                       std::span<SignalValue> out) {
     Decoded d;
     d.message = &message;
     const Words w = Read(data);
-    bool selectorKnown = false;
     uint64_t selector = 0;
-    if (message.multiplexer >= 0) {
-        const Signal &m = message.signalList[static_cast<std::size_t>(message.multiplexer)];
-        if (m.lastByte < dataLength) {
-            selectorKnown = true;
-            selector = ((m.order == ByteOrder::Intel ? w.little : w.big) >> m.shift) & m.mask;
-        }
-    }
+    const bool selectorKnown = Selector(message, w, dataLength, selector);
     for (const Signal &s : message.signalList) {
         if (s.mux == MuxRole::Multiplexed && selectorKnown && s.muxValue != selector) continue;
         if (s.lastByte >= dataLength || (s.mux == MuxRole::Multiplexed && !selectorKnown) ||

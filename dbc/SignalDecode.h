@@ -48,6 +48,12 @@ struct Decoded {
 Decoded DecodeMessage(const Message &message, const uint8_t (&data)[8], int dataLength,
                       std::span<SignalValue> out);
 
+// One signal of `message` in data[0..dataLength), as DecodeMessage would give it: false (and `out` as it
+// was) when the frame does not carry it: too short, or a multiplexed signal its multiplexer does not select.
+// For a consumer that wants a few signals of many frames (the plot) without decoding the rest.
+bool DecodeSignal(const Message &message, const Signal &signal, const uint8_t (&data)[8], int dataLength,
+                  SignalValue &out);
+
 // A received frame: its message by identifier, then DecodeMessage. A remote frame, a bus error or a
 // command report gives no values (and message null for the latter two).
 Decoded DecodeFrame(const Database &database, const BusEvent &event, std::span<SignalValue> out);

@@ -7,6 +7,7 @@ BUILD="${BRISKLET_BUILD_DIR:-$ROOT/build}"
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libsimpleini-dev qt6-serialbus-dev libqt6serialbus6-bin
+  qt6-charts-dev libqt6opengl6-dev  # the plot; Qt Charts' CMake files need Qt6OpenGL's, packaged apart
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth
   can-utils python3-can

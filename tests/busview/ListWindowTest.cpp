@@ -11,7 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTableView>
+#include <QTreeView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -67,7 +67,7 @@ protected:
         return texts;
     }
     void ClickHeader(int column) {
-        QHeaderView *header = w->view->horizontalHeader();
+        QHeaderView *header = w->view->header();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(column) + 8, header->height() / 2));
     }
@@ -117,7 +117,7 @@ TEST_F(ListWindow, SortFilterCopyPauseAndClearByHand) {
     };
     for (const auto &sort : sorts) {
         ClickHeader(sort.column);
-        EXPECT_EQ(w->view->horizontalHeader()->sortIndicatorOrder(), sort.order);
+        EXPECT_EQ(w->view->header()->sortIndicatorOrder(), sort.order);
         const QStringList ids = Column(ReceiveListModel::ColIdentifier);
         EXPECT_EQ(ids.first(), sort.first) << sort.column;
         EXPECT_EQ(ids.at(ids.size() - 3), sort.lastFrame) << sort.column;
@@ -199,7 +199,7 @@ TEST_F(ListWindow, NamesForScreenReadersAndSizesKeptAcrossAReopen) {
     Open();
     EXPECT_EQ(w->size(), QSize(900, 520));
     EXPECT_EQ(w->view->columnWidth(ReceiveListModel::ColData), 260);
-    EXPECT_EQ(w->view->horizontalHeader()->sortIndicatorSection(), ReceiveListModel::ColCount);
+    EXPECT_EQ(w->view->header()->sortIndicatorSection(), ReceiveListModel::ColCount);
 }
 
 }  // namespace
