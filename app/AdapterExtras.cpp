@@ -2,14 +2,70 @@
 
 #include <QTimer>
 
+#include "BusHealth.h"
 #include "BusMirror.h"
+#include "CommandWrite.h"
+#include "DecodedExport.h"
 #include "OutputConsumer.h"
 #include "QtCanBusPort.h"
+#include "ReceiveTable.h"
 #include "SimAdapter.h"
 #include "TraceLog.h"
 
+// Hands the session's events to the receive list's table (which takes them without waiting).
+class AdapterExtras::TableFeed final : public BusConsumer {
+public:
+    explicit TableFeed(busview::ReceiveTable &table) : table_(table) {}
+    void Take(std::span<const BusEvent> events) override { table_.Add(events); }
+
+private:
+    busview::ReceiveTable &table_;
+};
+
+// The health line's view of the session: the bit rate the adapter was initialised with since it was
+// plugged in, and every count of what was lost on the way.
+class AdapterExtras::SessionHealth final : public busview::HealthSource {
+public:
+    explicit SessionHealth(const AdapterExtras &extras) : extras_(extras) {}
+    busview::BitRate CurrentBitRate() const override {
+        const int32_t rate = AdapterBitRate.load();
+        if (rate > 0) return {busview::BitRateState::Known, rate};
+        // Frames come in, but not from an adapter this program set up (another program initialised it
+        // before this one took the link).
+        const bool heard = extras_.table_ && extras_.table_->Load(busview::ReceiveTable::NowUs()).frames > 0;
+        return {heard ? busview::BitRateState::SetUpElsewhere : busview::BitRateState::NotInitialised, 0};
+    }
+    busview::ReceiveDrops Drops() const override {
+        const ReceiveCounts counts = extras_.session_.Counts();
+        busview::ReceiveDrops drops;
+        drops.bytesSkipped = static_cast<uint64_t>(counts.bytesSkipped);
+        drops.badChecksum = static_cast<uint64_t>(counts.badChecksum);
+        drops.queueFull = static_cast<uint64_t>(counts.queueFull);
+        drops.consumerDropped = extras_.LogDropped() + (extras_.mirror_ ? extras_.mirror_->Counts().toBusOverflow : 0);
+        return drops;
+    }
+
+private:
+    const AdapterExtras &extras_;
+};
+
 AdapterExtras::AdapterExtras(AdapterSession &session, AdapterExtrasHooks hooks)
     : session_(session), hooks_(std::move(hooks)) {}
+
+busview::ReceiveTable &AdapterExtras::Table() {
+    if (!table_) {
+        table_ = std::make_unique<busview::ReceiveTable>();
+        tableFeed_ = std::make_unique<TableFeed>(*table_);
+        session_.Add(*tableFeed_);
+    }
+    return *table_;
+}
+
+const busview::HealthSource &AdapterExtras::Health() {
+    Table();
+    if (!health_) health_ = std::make_unique<SessionHealth>(*this);
+    return *health_;
+}
 
 AdapterExtras::~AdapterExtras() { Stop(); }
 
@@ -37,8 +93,12 @@ uint64_t AdapterExtras::LogDropped() const { return logOutput_ ? logOutput_->Dro
 
 void AdapterExtras::StartLog(std::unique_ptr<TraceLog> log) {
     log_ = std::move(log);
-    logOutput_ = std::make_unique<OutputConsumer>(
-        "log", [log = log_.get()](std::span<const BusEvent> events) { log->Log(events); });
+    OutputConsumer::Write write = [log = log_.get()](std::span<const BusEvent> events) { log->Log(events); };
+    if (decodeWith_) {
+        decoded_ = std::make_unique<DecodedExport>(*log_, *decodeWith_);
+        write = [decoded = decoded_.get()](std::span<const BusEvent> events) { decoded->Log(events); };
+    }
+    logOutput_ = std::make_unique<OutputConsumer>("log", std::move(write));
     log_->SetStopFd(logOutput_->StopFd());
     logOutput_->Start();
     session_.Add(*logOutput_);
@@ -86,6 +146,10 @@ void AdapterExtras::SayDrops() {
 void AdapterExtras::Stop() {
     mirrorTimer_.reset();
     dropTimer_.reset();
+    if (tableFeed_) {
+        session_.Remove(*tableFeed_);
+        tableFeed_.reset();
+    }
     if (mirror_) {
         session_.Remove(*mirror_);
         mirror_.reset();
@@ -97,6 +161,7 @@ void AdapterExtras::Stop() {
         droppedAtStop_ = logOutput_->Dropped();
         logOutput_.reset();
     }
+    decoded_.reset();
     if (log_) {
         log_->Close();  // a write error here has been reported already
         log_.reset();

@@ -1,6 +1,7 @@
 // What a program runs beside its adapter session, from the options every program shares: the trace log
-// (written on an output thread of its own), the built-in emulator's firmware (its traffic and its bus),
-// and the bus mirror of a real adapter. The window and brisklet-gateway both use it, so each of these is
+// (written on an output thread of its own, as candump lines or as decoded signal values), the built-in
+// emulator's firmware (its traffic and its bus), the bus mirror of a real adapter, and the receive list's
+// table with the bus health figures. The window and brisklet-gateway both use it, so each of these is
 // wired in one place.
 //
 //   AdapterExtras extras(session, hooks);
@@ -26,6 +27,14 @@
 
 class BusMirror;
 class OutputConsumer;
+namespace busview {
+class HealthSource;
+class ReceiveTable;
+}  // namespace busview
+namespace dbc {
+class DatabaseSet;
+}  // namespace dbc
+class DecodedExport;
 class QTimer;
 class QtCanBusPort;
 class TraceLog;
@@ -56,6 +65,14 @@ public:
     bool OpenLogOn(int fd, const std::string &label, const std::string &name, std::string &why);
     // What the log had to drop so far: its output did not keep up.
     uint64_t LogDropped() const;
+    // From now on the log writes the signal values `databases` decode (one CSV line each) instead of
+    // candump lines. Call before OpenLog; `databases` outlives the log.
+    void DecodeWith(const dbc::DatabaseSet *databases) { decodeWith_ = databases; }
+
+    // The receive list's table, fed by the session from the first call on, and what the health line says
+    // of the bus (its bit rate, what the receive path and the consumers dropped).
+    busview::ReceiveTable &Table();
+    const busview::HealthSource &Health();
     // The built-in emulator's firmware, hearing `traffic` (when given) and bridged to `bus` (when given).
     // False with a reason when the bus cannot be opened (nothing is left running then).
     bool StartEmulator(const TrafficRates *traffic, const BusChoice *bus, std::string &why);
@@ -72,7 +89,15 @@ private:
 
     AdapterSession &session_;
     AdapterExtrasHooks hooks_;
+    class SessionHealth;
+    class TableFeed;
+
     std::unique_ptr<TraceLog> log_;
+    const dbc::DatabaseSet *decodeWith_ = nullptr;
+    std::unique_ptr<DecodedExport> decoded_;
+    std::unique_ptr<busview::ReceiveTable> table_;
+    std::unique_ptr<TableFeed> tableFeed_;
+    std::unique_ptr<SessionHealth> health_;
     std::unique_ptr<OutputConsumer> logOutput_;
     std::unique_ptr<EmulatedFirmware> firmware_;
     std::unique_ptr<QtCanBusPort> emulatorBus_;

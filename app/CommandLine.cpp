@@ -102,12 +102,15 @@ CommandLine::Outcome CommandLine::Parse(const QStringList &arguments) {
         o.out = VersionLine();
         return o;
     }
+    // Every value of an option given more than once, in order (the last one stands, but for options that
+    // gather them, such as --dbc).
     for (const ValueOption &option : values_) {
-        if (!parser_.isSet(option.name)) continue;
-        const std::string value = parser_.value(option.name).toStdString();
-        std::string why;
-        if (!option.check(value, why))
-            return Refuse("--" + option.name.toStdString() + "=" + value + ": " + why);
+        for (const QString &text : parser_.values(option.name)) {
+            const std::string value = text.toStdString();
+            std::string why;
+            if (!option.check(value, why))
+                return Refuse("--" + option.name.toStdString() + "=" + value + ": " + why);
+        }
     }
     o.run = true;
     return o;

@@ -2,6 +2,9 @@
 // any console tool on the same link or bus add them from here.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "CommandLine.h"
 
 struct BusChoice;
@@ -16,5 +19,8 @@ void AddBusOption(CommandLine &cli, BusChoice &choice, bool &given);
 // --log=FILE and --log-name=NAME: the trace log in the candump -l format; `without` says where the lines go
 // when --log is not given ("nowhere", "standard output").
 void AddLogOptions(CommandLine &cli, std::string &path, std::string &name, const char *without);
+// --dbc=FILE, repeatable: DBC files whose messages and signals the receive list shows (the first file that
+// defines an identifier wins). Read later; here only that a name is given.
+void AddDbcOption(CommandLine &cli, std::vector<std::string> &files);
 // --traffic=RATES: what an emulated adapter hears on its bus; `given` tells whether it was.
 void AddTrafficOption(CommandLine &cli, TrafficRates &rates, bool &given);

@@ -30,3 +30,17 @@ void AddLogOptions(CommandLine &cli, std::string &path, std::string &name, const
                      return true;
                  });
 }
+
+void AddDbcOption(CommandLine &cli, std::vector<std::string> &files) {
+    cli.AddValue({"dbc"}, "FILE",
+                 "A DBC file whose messages and signals the receive list shows; give it more than once for "
+                 "several files (the first that defines an identifier wins).",
+                 [&files](const std::string &value, std::string &why) {
+                     if (value.empty()) {
+                         why = "needs a file name";
+                         return false;
+                     }
+                     files.push_back(value);
+                     return true;
+                 });
+}

@@ -10,6 +10,8 @@ CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &o
     AddTrafficOption(cli, parsed.traffic, parsed.trafficGiven);
     AddBusOption(cli, parsed.bus, parsed.busGiven);
     AddLogOptions(cli, parsed.log, parsed.logName, "no log");
+    AddDbcOption(cli, parsed.dbcFiles);
+    cli.AddFlag({"list"}, "Open the receive list (one row per identifier, Ctrl+L) beside the window from the start.");
     cli.AddFlag({"initialize"},
                 "Initialise the adapter whenever it is found (at start and after every replug) with the "
                 "window's settings, as the Initialize button does.");
@@ -30,6 +32,7 @@ CommandLine::Outcome ParseAppOptions(const QStringList &arguments, AppOptions &o
     parsed.qtArguments = cli.QtArguments();
     parsed.platformGiven = cli.IsSet(QStringLiteral("platform"));
     parsed.initialize = cli.IsSet(QStringLiteral("initialize"));
+    parsed.list = cli.IsSet(QStringLiteral("list"));
     options = std::move(parsed);
     return outcome;
 }

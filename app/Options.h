@@ -19,6 +19,8 @@ struct AppOptions {
     std::string log;                     // --log: the trace log's file, "-" for standard output; empty: none
     std::string logName = "brisklet0";   // --log-name: the interface field of its lines
     bool initialize = false;             // --initialize: initialise the adapter whenever it is found
+    bool list = false;                   // --list: the receive list open from the start
+    std::vector<std::string> dbcFiles;   // --dbc: what the receive list decodes by
     std::vector<std::string> qtArguments;  // the program and Qt's own options, for QApplication
     bool platformGiven = false;            // -platform was among them
 };

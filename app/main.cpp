@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "CommandLine.h"
 #include "LinkBackend.h"
 #include "MessageBoxes.h"
+#include "ReceiveListWindow.h"
 #include "Options.h"
 #include "PresenceWatch.h"
 #include "QtMessages.h"
@@ -86,9 +88,14 @@ int main(int argc, char **argv) {
     QApplication::setWindowIcon(AppIcon());
     StatusLines lines(STDERR_FILENO, "brisklet: ");
     stderrLines = &lines;
+    // The receive list, made the first time it is asked for (Ctrl+L, --list); a window of the main window's,
+    // so closing the main window ends the program and takes it along.
+    ReceiveListWindow *list = nullptr;
+    std::function<void()> openList;
     WindowOptions windowOptions;
     windowOptions.InitializeOnFind = options.initialize;
     windowOptions.SayOnStderr = Say;
+    windowOptions.OpenReceiveList = [&openList] { openList(); };
     TfrmMain window(windowOptions);
 
     AdapterExtrasHooks hooks;
@@ -125,7 +132,20 @@ int main(int argc, char **argv) {
         // the window goes on with the adapter alone.
         extras.StartMirror(options.bus);
     }
+    openList = [&] {
+        if (!list) {
+            list = new ReceiveListWindow(&extras.Table(), &extras.Health(), ReceiveListWindow::DefaultSettingsPath(),
+                                         &window);
+            for (const std::string &file : options.dbcFiles)
+                if (const QString problem = list->LoadDbc(QString::fromStdString(file)); !problem.isEmpty())
+                    Say(problem.toStdString());
+        }
+        list->show();
+        list->raise();
+        list->activateWindow();
+    };
     window.show();
+    if (options.list || !options.dbcFiles.empty()) openList();
     const int signalFd = signalfd(-1, &closeSignals, SFD_NONBLOCK | SFD_CLOEXEC);
     std::unique_ptr<QSocketNotifier> closeRequest;
     if (signalFd >= 0) {

@@ -107,7 +107,7 @@ ReceiveListWindow::~ReceiveListWindow() { SaveSettings(); }
 
 QString ReceiveListWindow::DefaultSettingsPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/brisklet/receive-list.ini");
+           QStringLiteral("/Brisklet/receive-list.ini");
 }
 
 void ReceiveListWindow::Build() {

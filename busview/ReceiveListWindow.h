@@ -40,7 +40,7 @@ public:
                       const QString &settingsPath = DefaultSettingsPath(), QWidget *parent = nullptr);
     ~ReceiveListWindow() override;
 
-    // $XDG_CONFIG_HOME/brisklet/receive-list.ini (~/.config/... by default).
+    // $XDG_CONFIG_HOME/Brisklet/receive-list.ini (~/.config/... by default), beside an installed copy's Brisklet.INI.
     static QString DefaultSettingsPath();
 
     // What the timer does; public so that tests and the owner can bring the list up to date at once.

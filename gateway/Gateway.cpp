@@ -1,13 +1,21 @@
 #include "Gateway.h"
 
+#include <limits.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <cerrno>
 #include <QTime>
 #include <cstring>
 
+#include "BusHealth.h"
 #include "D2XXUnit.h"
+#include "ReceiveTable.h"
+#include "TextTable.h"
 #include "unitMy.h"
 
 // The sequences' commands, each through the session's command write. `cut` (when given) ends a sequence
@@ -74,7 +82,16 @@ bool Gateway::Start(std::string &why) {
         QMetaObject::invokeMethod(this, [this] { RequestStop(1); }, Qt::QueuedConnection);
     };
     extras_ = std::make_unique<AdapterExtras>(session_, std::move(hooks));
-    if (!extras_->OpenLog(options_.logPath, options_.logName, why)) {
+    for (const std::string &file : options_.dbcFiles) {
+        if (std::string problem = databases_.Load(file); !problem.empty()) {
+            why = std::move(problem);
+            return false;
+        }
+        for (const dbc::Skipped &skipped : databases_.Files().back()->skipped) status_.Post(skipped.text);
+    }
+    if (options_.decode) extras_->DecodeWith(&databases_);
+    // With the list on standard output, the trace goes only where --log says.
+    if ((!options_.list || options_.logGiven) && !extras_->OpenLog(options_.logPath, options_.logName, why)) {
         extras_.reset();
         return false;
     }
@@ -93,16 +110,64 @@ bool Gateway::Start(std::string &why) {
         signalNotifier_ = std::make_unique<QSocketNotifier>(signalFd_, QSocketNotifier::Read);
         connect(signalNotifier_.get(), &QSocketNotifier::activated, this, &Gateway::OnSignal);
     }
+    if (options_.stats || options_.list) StartBusView();
     started_ = true;
     presenceTimer_.start();
     QTimer::singleShot(0, this, &Gateway::Tick);  // the first look at once, not a tick later
     return true;
 }
 
+// Standard output may be a pipe nobody reads: the text goes out a pipe's worth at a time, each only when the
+// output takes it at once; what it does not take is left out, never waited for (the next refresh says it
+// all again).
+static void WriteIfTaken(int fd, const std::string &text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 0) != 1 || (p.revents & POLLOUT) == 0) return;
+        const std::size_t chunk = std::min<std::size_t>(text.size() - at, PIPE_BUF);
+        const ssize_t n = ::write(fd, text.data() + at, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        at += static_cast<std::size_t>(n);
+    }
+}
+
+// The bus health line on stderr (--stats) and the receive list on stdout (--list), from the same table.
+void Gateway::StartBusView() {
+    busview::ReceiveTable &table = extras_->Table();
+    const busview::HealthSource &health = extras_->Health();
+    snapshot_ = std::make_unique<busview::ReceiveSnapshot>();
+    listOnTerminal_ = ::isatty(STDOUT_FILENO) == 1;
+    viewTimer_.setInterval(options_.list && listOnTerminal_ ? ListRefreshOnTerminal : StatsInterval);
+    connect(&viewTimer_, &QTimer::timeout, this, [this, &table, &health] {
+        const int64_t now = busview::ReceiveTable::NowUs();
+        busview::BusHealth figures{table.Load(now), health.CurrentBitRate(), health.Drops()};
+        // A terminal's list redraws twice a second; the health line is said once a second.
+        const bool everyTick = viewTimer_.interval() >= static_cast<int>(StatsInterval.count());
+        if (options_.stats && (everyTick || ++viewTicks_ % 2 == 0)) {
+            char line[256];
+            const std::size_t n = busview::FormatSummaryLine(line, figures);
+            status_.Post(std::string_view(line, n));
+        }
+        if (!options_.list) return;
+        table.Take(*snapshot_, now);
+        busview::TextTableOptions text;
+        text.terminal = listOnTerminal_;
+        winsize size{};
+        if (text.terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 2)
+            text.maxRows = size.ws_row - 2;
+        busview::RenderTextTable(*snapshot_, figures, text, listText_);
+        WriteIfTaken(STDOUT_FILENO, listText_);
+    });
+    viewTimer_.start();
+}
+
 void Gateway::Stop() {
     if (!started_) return;
     started_ = false;
     presenceTimer_.stop();
+    viewTimer_.stop();
     signalNotifier_.reset();
     session_.StopReceiving();
     session_.Remove(*reports_);

@@ -15,10 +15,13 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "AdapterExtras.h"
+#include "DatabaseSet.h"
+#include "ReceiveTable.h"
 #include "AdapterSequences.h"
 #include "AdapterSession.h"
 #include "GatewayOptions.h"
@@ -44,7 +47,11 @@ private:
     class Channel;
     class Reports;
 
+    static constexpr std::chrono::milliseconds StatsInterval{1000};
+    static constexpr std::chrono::milliseconds ListRefreshOnTerminal{500};
+
     void Tick();
+    void StartBusView();
     void RunSequences();
     void OnSignal();
 
@@ -55,6 +62,13 @@ private:
     std::unique_ptr<Reports> reports_;
     std::unique_ptr<AdapterExtras> extras_;
     QTimer presenceTimer_;
+    dbc::DatabaseSet databases_;
+    // --stats and --list (main thread only).
+    QTimer viewTimer_;
+    std::unique_ptr<busview::ReceiveSnapshot> snapshot_;
+    std::string listText_;
+    bool listOnTerminal_ = false;
+    unsigned viewTicks_ = 0;
     std::unique_ptr<QSocketNotifier> signalNotifier_;
     bool started_ = false;
 

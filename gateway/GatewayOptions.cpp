@@ -55,7 +55,7 @@ bool ParseHexOption(const QString &text, uint32_t &value) {
 
 CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOptions &options) {
     GatewayOptions o;
-    QString settingsPath, bitrate, tag, mask;
+    QString settingsPath, bitrate, tag, mask, replay;
     CommandLine cli("brisklet-gateway",
                     "Runs Brisklet without a display: initialises the adapter each time it is found,\n"
                     "writes every received CAN frame and bus error report to a trace in the candump\n"
@@ -84,6 +84,17 @@ CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOp
     AddTrafficOption(cli, o.rates, o.traffic);
     AddBusOption(cli, o.bus, o.busGiven);
     cli.AddFlag({"verbose"}, "Also show Qt's own debug and info lines (its CAN plugins' connection details).");
+    AddDbcOption(cli, o.dbcFiles);
+    cli.AddFlag({"decode"},
+                "Write the signal values the --dbc files decode, one CSV line each (time,identifier,message,"
+                "signal,value,unit,label), instead of candump lines.");
+    cli.AddValue({"replay"}, "FILE",
+                 "Decode the candump log FILE (- for standard input) as --decode does, then end; no adapter.",
+                 keep(replay));
+    cli.AddFlag({"stats"}, "Say the bus load, frames and errors per second and what was dropped on standard "
+                           "error once a second.");
+    cli.AddFlag({"list"}, "Show the receive list (one row per identifier) on standard output, redrawn in place "
+                          "on a terminal; the trace then goes only where --log says.");
 
     CommandLine::Outcome outcome = cli.Parse(arguments);
     if (!outcome.run) return outcome;
@@ -115,6 +126,22 @@ CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOp
         return cli.Refuse("--bus mirrors a real adapter: not with --link=sim");
     if (o.traffic && o.link.kind != LinkKind::Sim) return cli.Refuse("--traffic needs --link=sim");
     o.verbose = cli.IsSet(QStringLiteral("verbose"));
+    o.decode = cli.IsSet(QStringLiteral("decode"));
+    o.replay = replay.toStdString();
+    o.stats = cli.IsSet(QStringLiteral("stats"));
+    o.list = cli.IsSet(QStringLiteral("list"));
+    o.logGiven = cli.IsSet(QStringLiteral("log"));
+    if ((o.decode || !o.replay.empty()) && o.dbcFiles.empty())
+        return cli.Refuse(std::string(o.decode ? "--decode" : "--replay") + " needs --dbc=FILE to decode by");
+    if (cli.IsSet(QStringLiteral("replay")) && o.replay.empty()) return cli.Refuse("--replay=: needs a file name");
+    if (!o.replay.empty()) {
+        for (const char *name : {"link", "bus", "traffic", "list", "stats", "settings"})
+            if (cli.IsSet(QString::fromLatin1(name)))
+                return cli.Refuse("--replay reads a log, not an adapter: not with --" + std::string(name));
+        o.decode = true;
+    }
+    if (o.list && o.logGiven && o.logPath == "-")
+        return cli.Refuse("--list draws on standard output: give the log a file (--log=FILE)");
     options = std::move(o);
     return outcome;
 }

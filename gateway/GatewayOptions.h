@@ -13,6 +13,7 @@
 
 #include <QStringList>
 #include <string>
+#include <vector>
 
 #include "AdapterSequences.h"
 #include "CandumpLine.h"
@@ -31,6 +32,12 @@ struct GatewayOptions {
     bool busGiven = false;  // --bus: the adapter mirrored onto this bus
     BusChoice bus;
     bool verbose = false;  // --verbose: Qt's own debug and info lines too
+    std::vector<std::string> dbcFiles;  // --dbc: what --decode and --replay decode by
+    bool decode = false;                // --decode: the log holds decoded signal values (CSV)
+    std::string replay;                 // --replay=FILE: decode this candump log; no adapter
+    bool stats = false;                 // --stats: the bus health line on stderr once a second
+    bool list = false;                  // --list: the receive list on standard output
+    bool logGiven = false;              // --log was given (with --list the log has no default)
 };
 
 // `arguments` with the program's name first, as QCoreApplication::arguments() gives them. `options` is

@@ -11,6 +11,7 @@
 #include "GatewayOptions.h"
 #include "LinkBackend.h"
 #include "QtMessages.h"
+#include "Replay.h"
 #include "RunSignals.h"
 #include "SimAdapter.h"
 #include "SimBackend.h"
@@ -31,6 +32,10 @@ int main(int argc, char **argv) {
     if (!Proceed(ParseGatewayOptions(QCoreApplication::arguments(), options), exitCode)) return exitCode;
     RouteQtMessages("brisklet-gateway", options.verbose);
 
+    if (!options.replay.empty()) {
+        StatusLines status(STDERR_FILENO, "brisklet-gateway: ");
+        return RunReplay(options, status);
+    }
     std::string why;
     ProvideEmulatorBackend(SimD2xxApi(), [] { TheSimAdapter().Plug(); });
     if (!InstallLinkBackend(options.link, why)) {

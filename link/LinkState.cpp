@@ -15,6 +15,7 @@ void ResetLinkState() {
     SetLinkErrorSink({});
     DevicePresent.store(false);
     AdapterClockSet.store(false);
+    AdapterBitRate.store(0);
     PauseState.store(0);
     ResetReceiveStream();
 }

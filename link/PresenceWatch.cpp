@@ -13,6 +13,7 @@ PresenceChange PresenceTick() {
         if (OpenFTDevice() != FT_OK) return PresenceChange::None;
         DevicePresent.store(true);
         AdapterClockSet.store(false);  // a newly plugged adapter counts from midnight again
+        AdapterBitRate.store(0);       // and has forgotten its bit rate
         (void)ResetFTDevice();
         (void)SetFTTimeouts(LinkTimeoutMs, LinkTimeoutMs);
         // Without this the receive event would stay tied to the handle the receive thread saw at its
@@ -23,6 +24,7 @@ PresenceChange PresenceTick() {
     if (GetFTQueueStatus() == FT_OK) return PresenceChange::None;
     DevicePresent.store(false);
     AdapterClockSet.store(false);
+    AdapterBitRate.store(0);
     return PresenceChange::Lost;
 }
 

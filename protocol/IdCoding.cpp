@@ -38,3 +38,9 @@ TimingBytes TimingBytesForRow(int row) {
     return {static_cast<uint8_t>(r.p0 * 2), static_cast<uint8_t>(r.p1 * 2),
             static_cast<uint8_t>(r.p2 * 2 + r.p3 * 16)};
 }
+
+int KbpsForTiming(const TimingBytes &timing) {
+    for (std::size_t row = 0; row < BitTimingTable.size(); ++row)
+        if (TimingBytesForRow(static_cast<int>(row)) == timing) return BitTimingTable[row].kbps;
+    return 0;
+}

@@ -37,6 +37,8 @@ struct TimingBytes {
 };
 // Row out of 0..7 (no selection) gives the 250 kbps bytes 02 00 5E.
 TimingBytes TimingBytesForRow(int row);
+// The other way: the rate in kbit/s of the row whose bytes these are; 0 when no row has them.
+int KbpsForTiming(const TimingBytes &timing);
 
 constexpr uint8_t ModeNormal = 2;
 constexpr uint8_t ModeListening = 10;

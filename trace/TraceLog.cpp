@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <ctime>
@@ -100,6 +101,7 @@ bool TraceLog::OpenDescriptor(int fd, bool owned, const std::string &label, std:
     fd_ = fd;
     owned_ = owned;
     regular_ = S_ISREG(st.st_mode);
+    startsEmpty_ = !regular_ || st.st_size == 0;
     label_ = label;
     used_ = 0;
     stamps_.Reset();
@@ -138,6 +140,26 @@ void TraceLog::Log(std::span<const BusEvent> events) {
             used_ += candump::FormatSentFrame(room, time, options_.interfaceName, e.id, e.info, e.remote, e.data);
         else
             used_ += candump::FormatCanFrame(room, time, options_.interfaceName, e.id, e.info, e.remote, e.data);
+    }
+    if (fd_ >= 0 && !Failed()) Flush();
+}
+
+void TraceLog::WriteLines(std::string_view text) {
+    while (!text.empty() && fd_ >= 0 && !Failed()) {
+        // At line boundaries, a buffer's worth at a time.
+        std::size_t take = std::min(text.size(), BufferSize - used_);
+        if (take < text.size()) {
+            while (take > 0 && text[take - 1] != '\n') --take;
+            if (take == 0 && used_ == 0) take = std::min(text.size(), BufferSize);  // one line longer than all
+        }
+        if (take == 0) {
+            if (!Flush()) return;
+            continue;
+        }
+        std::memcpy(buffer_.get() + used_, text.data(), take);
+        used_ += take;
+        text.remove_prefix(take);
+        if (!text.empty() && !Flush()) return;
     }
     if (fd_ >= 0 && !Failed()) Flush();
 }

@@ -70,6 +70,11 @@ public:
     // the lines go to the file.
     void Log(std::span<const BusEvent> events);
 
+    // Whole lines formatted elsewhere (decoded signal values), written as Log writes its own.
+    void WriteLines(std::string_view text);
+    // The output was an empty file or a stream when it was opened: a header belongs at its top.
+    bool StartsEmpty() const { return startsEmpty_; }
+
     // A descriptor that turns readable when the program stops (OutputConsumer::StopFd); -1: none.
     void SetStopFd(int fd) { stopFd_ = fd; }
 
@@ -97,6 +102,7 @@ private:
     int fd_ = -1;
     bool owned_ = false;
     bool regular_ = false;  // a regular file: its removal is noticed, a half line is cut off
+    bool startsEmpty_ = true;
     std::string label_;
     std::atomic<bool> failed_{false};
 };

@@ -29,6 +29,7 @@ TfrmMain::TfrmMain(const WindowOptions &options, QWidget *parent) : QMainWindow(
     settingsPath_ = ChooseSettingsPath(options.SettingsDir, settingsInConfigFolder_);
     initializeOnFind_ = options.InitializeOnFind;
     sayOnStderr_ = options.SayOnStderr;
+    openReceiveList_ = options.OpenReceiveList;
     if (!sayOnStderr_) sayOnStderr_ = [](const std::string &line) { std::fprintf(stderr, "brisklet: %s\n", line.c_str()); };
     BuildControls();
     WireControls();
@@ -55,6 +56,9 @@ void TfrmMain::WireControls() {
     connect(Exit1, &QAction::triggered, this, &TfrmMain::Exit1Click);
     connect(FTQuit, &QAction::triggered, this, &TfrmMain::FTQuitExecute);
     connect(FTReceiveFile, &QAction::triggered, this, &TfrmMain::FTReceiveFileExecute);
+    connect(ShowReceiveList, &QAction::triggered, this, [this] {
+        if (openReceiveList_) openReceiveList_();
+    });
     connect(btnInit, &QToolButton::clicked, this, &TfrmMain::InitCanClick);
     connect(btnPause, &QToolButton::clicked, this, &TfrmMain::btnPauseClick);
     connect(btnStop, &QToolButton::clicked, this, &TfrmMain::DisableCanClick);

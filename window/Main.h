@@ -39,6 +39,8 @@ struct WindowOptions {
     bool InitializeOnFind = false;
     // Where the window's lines for standard error go (the program prefixes them); empty: straight to stderr.
     std::function<void(const std::string &line)> SayOnStderr;
+    // Ctrl+L: shows the receive list (the program owns it); empty: the key does nothing.
+    std::function<void()> OpenReceiveList;
 };
 
 // The window's caption: at start, and as the presence watch finds or loses the adapter.
@@ -153,6 +155,7 @@ public:
     QMenu *File1 = nullptr, *Help1 = nullptr;
     QAction *Exit1 = nullptr;
     QAction *FTPort_Configure = nullptr, *FTSendFile = nullptr, *FTReceiveFile = nullptr, *FTQuit = nullptr;
+    QAction *ShowReceiveList = nullptr;  // Ctrl+L: WindowOptions::OpenReceiveList
     QTimer *Timer1 = nullptr;
 
     QString PathFile, PathIni;
@@ -188,6 +191,7 @@ private:
     QString settingsPath_;
     bool initializeOnFind_ = false;
     std::function<void(const std::string &line)> sayOnStderr_;
+    std::function<void()> openReceiveList_;
     bool settingsLeftAlone_ = false;  // too large or not a regular file: neither read nor rewritten
     bool settingsInConfigFolder_ = false;
     bool shown_ = false;

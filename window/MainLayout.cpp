@@ -220,6 +220,9 @@ void TfrmMain::BuildControls() {
     // a widget never matches a window shortcut. It runs only as a step of closing.
     addActions({FTPort_Configure, FTSendFile, FTReceiveFile});
     for (QAction *a : {FTPort_Configure, FTSendFile, FTReceiveFile}) a->setEnabled(false);
+    // The receive list, a window of its own beside this one; a key only, so the menu stays as it is.
+    ShowReceiveList = AddAction(this, "ShowReceiveList", QStringLiteral("Receive list"), Qt::CTRL | Qt::Key_L);
+    addAction(ShowReceiveList);
 
     Timer1 = Named(new QTimer(this), "Timer1");
     Timer1->setInterval(static_cast<int>(PresenceTickMs));

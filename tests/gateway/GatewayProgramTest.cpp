@@ -509,4 +509,38 @@ TEST(GatewayCommandLine, HelpVersionAndABadValueThatStartsNothing) {
     }
 }
 
+// The bus seen whole without a display: the health line on stderr (--stats), the list as plain text on a
+// pipe (--list), and the signal values a DBC file decodes, live (--decode) and from a log (--replay).
+TEST(GatewayBusView, StatsListAndDecodedSignals) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString dbc = dir.filePath("engine.dbc"), log = dir.filePath("bus.log");
+    {
+        QFile f(dbc);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("VERSION \"\"\nBU_: ECU\nBO_ 514 ENGINE_DATA: 8 ECU\n"
+                " SG_ RPM : 7|16@0+ (1,0) [0|8000] \"rpm\" ECU\n SG_ GEAR : 16|4@1+ (1,0) [0|8] \"\" ECU\n"
+                "VAL_ 514 GEAR 3 \"Drive\" ;\n");
+        QFile l(log);
+        ASSERT_TRUE(l.open(QIODevice::WriteOnly));
+        l.write("(1733655296.123000) can0 202#1F40030000000000\n(1733655296.200000) can0 123#11\njunk\n");
+    }
+    GatewayProcess replay;
+    ASSERT_TRUE(replay.Start({"--replay=" + log, "--dbc=" + dbc}));
+    EXPECT_EQ(replay.Finish(), 0) << replay.StatusText().toStdString();
+    EXPECT_EQ(replay.Output(), (QStringList{"time,identifier,message,signal,value,unit,label",
+                                            "1733655296.123000,202,ENGINE_DATA,RPM,8000,rpm,",
+                                            "1733655296.123000,202,ENGINE_DATA,GEAR,3,,Drive"}));
+    EXPECT_EQ(replay.Status().filter("line 3").size(), 1) << replay.StatusText().toStdString();
+
+    GatewayProcess live;
+    ASSERT_TRUE(live.Start({"--link=sim", "--traffic=frames=200", "--stats", "--list", "--dbc=" + dbc}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return live.StatusText().contains(" frames/s, "); }, 5000))
+        << live.StatusText().toStdString();
+    ASSERT_TRUE(live.WaitForOutputLines(3)) << live.StatusText().toStdString();
+    EXPECT_TRUE(live.Output().filter(QRegularExpression("^Identifier +Form")).size() >= 1);
+    EXPECT_TRUE(live.Output().filter(QRegularExpression("^load ")).size() >= 1);
+    EXPECT_EQ(live.Terminate(), 0);
+}
+
 }  // namespace

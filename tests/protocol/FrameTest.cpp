@@ -28,7 +28,9 @@ TEST_P(FrameMatch, ReadsOnlyTheBytesGiven) {
     std::copy(r.bytes.begin(), r.bytes.end(), bytes.get());
     const frame::Match m = frame::MatchAt(bytes.get(), r.bytes.size());
     EXPECT_EQ(m.kind, r.kind);
-    if (r.kind == frame::Match::Whole) EXPECT_EQ(m.size, r.size);
+    if (r.kind == frame::Match::Whole) {
+        EXPECT_EQ(m.size, r.size);
+    }
 }
 
 const Bytes Disable{0xFA, 0xF5, 0x06, 0x00, 0x06, 0xAF, 0x5F};

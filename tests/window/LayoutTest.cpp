@@ -347,6 +347,7 @@ TEST_F(LayoutTest, KeyboardActionsHaveTheirCaptionsKeysAndStartState) {
         {f.FTReceiveFile, "FTReceiveFile", "Device -> File", Qt::CTRL | Qt::Key_R, false, true},
         // Kept off the window so that Ctrl+X is not ambiguous with the menu's Exit.
         {f.FTQuit, "FTQuit", "Exit", Qt::CTRL | Qt::Key_X, true, false},
+        {f.ShowReceiveList, "ShowReceiveList", "Receive list", Qt::CTRL | Qt::Key_L, true, true},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
@@ -370,6 +371,9 @@ TEST_F(LayoutTest, WindowShortcutsReachTheirActionsAndCtrlXIsNotAmbiguous) {
     QSignalSpy send(f.FTSendFile, &QAction::triggered);
     QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(send.count(), 1);
+    QSignalSpy list(f.ShowReceiveList, &QAction::triggered);
+    QTest::keyClick(&f, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(list.count(), 1);
 
     QSignalSpy exit(f.Exit1, &QAction::triggered);
     QSignalSpy quit(f.FTQuit, &QAction::triggered);
