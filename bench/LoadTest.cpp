@@ -12,6 +12,8 @@
 //   brisklet_loadtest --rate=21300 --stalled-log   the window's log writes into a pipe nobody reads: the
 //                                                  window still counts every frame without a stall, and
 //                                                  the log drops what does not fit (and says so)
+//   brisklet_loadtest --rate=21300 --list          the receive list open beside the window, sorted by cycle
+//                                                  time: its rows must count every frame sent
 //   brisklet_loadtest --link=serial --flood --seconds=10
 //                                                  writes as fast as the terminal takes bytes, then hangs
 //                                                  up (unplug) and closes the window: how long each took
@@ -33,6 +35,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QThread>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -52,6 +55,7 @@
 #include "PtyWindow.h"
 #include "SimAdapter.h"
 #include "AdapterExtras.h"
+#include "ReceiveListWindow.h"
 
 namespace {
 
@@ -69,6 +73,7 @@ struct Options {
     std::string log;  // a trace log file the window writes every frame to; empty: none
     std::string bus;  // PLUGIN:INTERFACE: mirror onto that bus and count what arrives there
     bool stalledLog = false;  // the log's output a pipe nobody reads
+    bool list = false;        // the receive list open, sorted by cycle time
 };
 
 bool ParseOptions(int argc, char **argv, Options &o) {
@@ -90,6 +95,8 @@ bool ParseOptions(int argc, char **argv, Options &o) {
             o.bus = a.substr(6);
         else if (a == "--stalled-log")
             o.stalledLog = true;
+        else if (a == "--list")
+            o.list = true;
         else
             return false;
     }
@@ -366,6 +373,15 @@ int main(int argc, char **argv) {
             return 1;
         }
     }
+    // The receive list as the program opens it (Ctrl+L), sorted by cycle time, refreshing while shown.
+    QTemporaryDir listSettings;
+    std::unique_ptr<ReceiveListWindow> list;
+    if (o.list) {
+        list = std::make_unique<ReceiveListWindow>(&extras.Table(), &extras.Health(),
+                                                   listSettings.filePath("receive-list.ini"));
+        list->show();
+        list->view->sortByColumn(ReceiveListModel::ColCycle, Qt::AscendingOrder);
+    }
     int stalledPipe[2] = {-1, -1};
     if (o.stalledLog) {
         std::string why;
@@ -492,6 +508,17 @@ int main(int argc, char **argv) {
         std::printf("MessageCount        %ld, label %s\n", counted, qPrintable(w.lblMessCount->text()));
         std::printf("lost                %ld\n", sent - counted);
         pass = pass && drained && sent > 0;
+        if (list) {
+            list->RefreshNow();
+            uint64_t rows = 0, counted = 0;
+            for (const busview::FrameRow &row : list->model->Snapshot().Rows()) {
+                ++rows;
+                counted += row.count;
+            }
+            std::printf("receive list        %llu frames in %llu rows (%s)\n", static_cast<unsigned long long>(counted),
+                        static_cast<unsigned long long>(rows), static_cast<long>(counted) == sent ? "every frame" : "FRAMES MISSING");
+            pass = pass && static_cast<long>(counted) == sent;
+        }
         if (o.stalledLog) {
             const auto closing = Clock::now();
             w.close();

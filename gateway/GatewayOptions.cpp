@@ -142,6 +142,8 @@ CommandLine::Outcome ParseGatewayOptions(const QStringList &arguments, GatewayOp
     }
     if (o.list && o.logGiven && o.logPath == "-")
         return cli.Refuse("--list draws on standard output: give the log a file (--log=FILE)");
+    if (o.list && o.decode && !o.logGiven)
+        return cli.Refuse("--decode writes the log, and --list takes standard output: give it a file (--log=FILE)");
     options = std::move(o);
     return outcome;
 }

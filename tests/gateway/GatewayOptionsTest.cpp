@@ -97,7 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"traffic_bad", {"--link=sim", "--traffic=frames=lots"}, "lots"},
         BadRow{"settings_missing", {"--settings=/nonexistent/Brisklet.INI"}, "/nonexistent/Brisklet.INI"},
         BadRow{"unknown_option", {"--colour"}, "colour"}, BadRow{"stray_argument", {"can0"}, "can0"},
-        BadRow{"serial_rate_not_offered", {"--link=serial:/dev/null@12345"}, "12345"}),
+        BadRow{"serial_rate_not_offered", {"--link=serial:/dev/null@12345"}, "12345"},
+        BadRow{"decode_without_dbc", {"--decode"}, "--dbc"},
+        BadRow{"replay_with_a_link", {"--replay=x.log", "--dbc=x.dbc", "--link=sim"}, "--link"},
+        BadRow{"list_on_the_logs_output", {"--list", "--log=-"}, "--log=FILE"},
+        BadRow{"decode_with_list_and_no_log", {"--list", "--decode", "--dbc=x.dbc"}, "--log=FILE"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(GatewaySettingsFile, GivesTheWindowsValuesAndTheCommandLineWins) {

@@ -16,6 +16,7 @@
 
 #include "BusMirror.h"
 #include "CommandLog.h"
+#include "LoopbackCanBus.h"
 #include "D2XXUnit.h"
 #include "EmulatedFirmware.h"
 #include "Encoder.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CanBusPort.h"
+#include "LoopbackCanBus.h"
 #include "Commands.h"
 #include "EmulatedFirmware.h"
 #include "Encoder.h"
