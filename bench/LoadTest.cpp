@@ -37,6 +37,7 @@
 #include <QThread>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

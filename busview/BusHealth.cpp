@@ -17,22 +17,26 @@ double BusHealth::Percent(int64_t bits) const {
     return std::min(100.0, 100.0 * static_cast<double>(bits) / bitRate.bitsPerSecond);
 }
 
-std::size_t FormatLoad(std::span<char> out, const BusHealth &health) {
+namespace {
+
+// "37.2 %", or "?" while the bit rate is not known.
+std::size_t FormatPercent(std::span<char> out, const BusHealth &health, double percent) {
     TextOut text(out);
     if (health.bitRate.IsKnown())
-        text.Printf("%.1f %%", health.LoadPercent());
+        text.Printf("%.1f %%", percent);
     else
         text.Text("?");
     return text.Size();
 }
 
+}  // namespace
+
+std::size_t FormatLoad(std::span<char> out, const BusHealth &health) {
+    return FormatPercent(out, health, health.LoadPercent());
+}
+
 std::size_t FormatPeak(std::span<char> out, const BusHealth &health) {
-    TextOut text(out);
-    if (health.bitRate.IsKnown())
-        text.Printf("%.1f %%", health.PeakPercent());
-    else
-        text.Text("?");
-    return text.Size();
+    return FormatPercent(out, health, health.PeakPercent());
 }
 
 std::size_t FormatSummaryLine(std::span<char> out, const BusHealth &health) {

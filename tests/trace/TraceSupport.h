@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "TestFrames.h"
 #include "TraceLog.h"
 
 // Sets TZ for one test and puts the old value back.
@@ -80,9 +81,7 @@ inline BusEvent EventOf(const TestFrame &f, int64_t arrivalUs = DefaultTestNowUs
 }
 
 inline BusEvent ErrorEvent(uint8_t flags, int64_t arrivalUs = DefaultTestNowUs) {
-    BusEvent e;
-    e.kind = BusEvent::Kind::BusError;
-    e.errorFlags = flags;
+    BusEvent e = BusErrorEvent(flags);
     e.arrivalUs = arrivalUs;
     return e;
 }
