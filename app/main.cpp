@@ -166,6 +166,8 @@ int main(int argc, char **argv) {
     if (!logProblem.empty()) window.ErrorMessages(QString::fromStdString(logProblem));
     if (!linked) window.ErrorMessages(QString::fromStdString(why));
     const int rc = app.exec();
+    delete list;  // before the table it reads (and its plot's sampler) go with `extras`
+    list = nullptr;
     lines.Drain();
     stderrLines = nullptr;
     closeRequest.reset();
