@@ -66,14 +66,7 @@ struct TestFrame {
 
 // The event a read of it would bring, arriving at `arrivalUs`, the adapter's clock set or not.
 inline BusEvent EventOf(const TestFrame &f, int64_t arrivalUs = DefaultTestNowUs, bool clockSet = true) {
-    BusEvent e;
-    e.kind = BusEvent::Kind::Frame;
-    e.id = f.identifier;
-    e.extended = (f.info & 0x10) != 0;
-    e.remote = f.remote;
-    e.info = f.info;
-    e.dlc = f.info & 0x0F;
-    std::copy(f.data, f.data + 8, e.data);
+    BusEvent e = FrameEvent(f.identifier, f.info, f.remote, {f.data, f.data + 8});
     e.adapterMs = ((f.hour * 60 + f.minute) * 60 + f.second) * 1000 + f.millisecond;
     e.arrivalUs = arrivalUs;
     e.adapterClockSet = clockSet;
